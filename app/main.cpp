@@ -1,0 +1,15 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/run_command_line.h"
+#include "engine/interrupt_cleanup.h"
+
+int main(int argc, char** argv) {
+  InstallInterruptCleanup();
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  int status = RunCommandLine(arguments);
+  // Messages that could not be written (a closed or full standard output) are a failure too.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) status = 1;
+  return status;
+}

@@ -1,0 +1,70 @@
+#include "app/run_command_line.h"
+
+#include "app/command_line.h"
+#include "app/target_planning.h"
+#include "app/transform_file.h"
+#include "cipher/cipher.h"
+#include "engine/console.h"
+#include "engine/report.h"
+
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+
+// The password's bytes are overwritten before its memory goes back.
+struct PasswordWipe {
+  std::string& password;
+  ~PasswordWipe() { WipeBytes(password.data(), password.size()); }
+};
+
+int TransformInputs(RunOptions& options) {
+  if (options.inputs.empty()) {
+    Print("you must specify some input files via '-i'!\n");
+    return kFailure;
+  }
+  const bool batch = options.inputs.size() > 1;
+  if (batch && !PrepareBatchFolder(options)) {
+    Print("output directory is unavailable!\n");
+    return kFailure;
+  }
+  int status = kSuccess;
+  Cipher keyed;  // keyed once, when the first input reaches an engine
+  for (const std::string& input : options.inputs) {
+    TargetPlan plan = PlanTarget(options, input, batch);
+    Print(plan.printed);
+    if (!plan.usable) {
+      status = kFailure;
+      continue;
+    }
+    if (!keyed.key && !SetPassword(keyed, options.password)) {
+      PrintHeader(options.mode);
+      Print(kRefusalMessage);
+      Print("\n");
+      return kFailure;
+    }
+    if (TransformFile(input, plan.target, options.mode, keyed) != TransformOutcome::done) status = kFailure;
+    FlushConsole();
+  }
+  return status;
+}
+
+}  // namespace
+
+int RunCommandLine(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) {
+    Print(kUsageText);
+    return kSuccess;
+  }
+  RunOptions options;
+  PasswordWipe wipe{options.password};
+  std::string printed;
+  ParseOutcome parsed = ParseCommandLine(arguments, options, printed);
+  Print(printed);
+  if (parsed == ParseOutcome::missingArgument) return kFailure;
+  if (options.password.empty()) {
+    Print("no password given: use '-p' to give one\n");
+    return kFailure;
+  }
+  return TransformInputs(options);
+}

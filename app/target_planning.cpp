@@ -1,0 +1,56 @@
+#include "app/target_planning.h"
+
+#include "app/path_tests.h"
+
+namespace {
+
+std::string WithSlash(const std::string& folder) {
+  return !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+}
+
+// The name an input gets inside an output folder.
+std::string NameInFolder(const std::string& folder, const std::string& input, Mode mode) {
+  std::string name = FileNamePart(input);
+  if (mode == kEncrypt) return WithSlash(folder) + name + std::string(kSuffix);
+  return WithSlash(folder) + (EndsWithSuffix(name) ? WithoutSuffix(name) : name);
+}
+
+}  // namespace
+
+bool PrepareBatchFolder(RunOptions& options) {
+  if (options.output.empty()) options.output = "./";
+  if (!IsFolder(options.output)) return false;
+  options.output = WithSlash(options.output);
+  return true;
+}
+
+TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool batch) {
+  TargetPlan plan;
+  if (IsFolder(input)) {
+    plan.printed = "Folders cannot be input: " + input + "\n";
+    return plan;
+  }
+  if (!IsRegularFile(input)) {
+    plan.printed = "Input file missing: " + input + "\n";
+    return plan;
+  }
+  if (batch || (!options.output.empty() && IsFolder(options.output))) {
+    plan.target = NameInFolder(options.output, input, options.mode);
+  } else if (!options.output.empty()) {
+    plan.printed = "will write to: " + options.output + "\n";
+    plan.target = options.output;
+  } else if (options.mode == kEncrypt) {
+    plan.target = input + std::string(kSuffix);
+  } else if (EndsWithSuffix(input)) {
+    plan.target = WithoutSuffix(input);
+  } else {
+    plan.printed = "input does not end with .quillforted, use '-o' to name the output!\n";
+    return plan;
+  }
+  if (SameFile(input, plan.target)) {
+    plan.printed += "input and output are the same file: " + input + "\n";
+    return plan;
+  }
+  plan.usable = true;
+  return plan;
+}

@@ -1,0 +1,25 @@
+#pragma once
+#include <signal.h>
+
+// SIGINT, SIGTERM and SIGHUP must not leave debris: the handler removes the
+// temporary output file being written and turns terminal echo back on, then lets
+// the signal end the process with its usual status.
+void InstallInterruptCleanup();
+
+// Holds the three signals back for its lifetime, so a temporary file and its
+// registration come and go together.
+struct InterruptsHeld {
+  sigset_t previous;
+  InterruptsHeld();
+  ~InterruptsHeld();
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+};
+
+// The temporary file an interrupt must remove; at most one at a time. Call while
+// interrupts are held.
+void RegisterTemporary(const char* path);
+void ForgetTemporary();
+
+// While set, an interrupt switches echo on for standard input before the process ends.
+void SetEchoRestorePending(bool pending);

@@ -1,0 +1,136 @@
+#include "engine/parallel_transform.h"
+
+#include <sched.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "engine/atomic_output.h"
+#include "engine/console.h"
+#include "engine/file_io.h"
+#include "engine/report.h"
+
+namespace {
+
+enum Failure : int { kNoFailure, kReadFailure, kWriteFailure };
+
+// What the workers of one run share. Chunks are handed out in file order by one counter.
+struct ParallelRun {
+  const SourceFile& source;
+  const OutputFile& output;
+  Mode mode;
+  const Cipher& keyed;
+  uint64_t chunkCount;
+  std::atomic<uint64_t> nextChunk{0};
+  std::atomic<int> failure{kNoFailure};
+};
+
+void Fail(ParallelRun& run, Failure failure) {
+  int expected = kNoFailure;
+  run.failure.compare_exchange_strong(expected, failure);
+}
+
+void TransformWorker(ParallelRun& run) {
+  Cipher cipher = run.keyed;
+  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
+  while (run.failure.load(std::memory_order_relaxed) == kNoFailure) {
+    uint64_t chunk = run.nextChunk.fetch_add(1);
+    if (chunk >= run.chunkCount) break;
+    uint64_t offset = chunk * kChunkSize;
+    size_t length = size_t(std::min<uint64_t>(kChunkSize, run.source.size - offset));
+    // A short read means the source shrank underneath us: never write a wrong length.
+    if (ReadFullAt(run.source.handle.fd, buffer.get(), length, offset) != ssize_t(length)) {
+      Fail(run, kReadFailure);
+      break;
+    }
+    Seek(cipher, offset);
+    if (run.mode == kDecrypt) {
+      Decrypt(cipher, buffer.get(), buffer.get(), length);
+    } else {
+      Encrypt(cipher, buffer.get(), buffer.get(), length);
+    }
+    int fd = run.output.handle.fd;
+    bool written = run.output.seekable ? WriteFullAt(fd, buffer.get(), length, offset)
+                                       : WriteFull(fd, buffer.get(), length);
+    if (!written) {
+      Fail(run, kWriteFailure);
+      break;
+    }
+  }
+}
+
+// Starts workers - 1 threads and works on the calling thread as well, so a run
+// goes on even when no thread can be started.
+void RunWorkers(ParallelRun& run, unsigned workers) {
+  std::vector<std::jthread> threads;
+  for (unsigned i = 1; i < workers; ++i) {
+    try {
+      threads.emplace_back(TransformWorker, std::ref(run));
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  TransformWorker(run);
+}
+
+}  // namespace
+
+unsigned ProcessorCount() {
+  static const unsigned count = [] {
+    cpu_set_t set;
+    int found = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+    if (found < 1) found = int(std::thread::hardware_concurrency());
+    return unsigned(std::clamp(found, 1, 256));
+  }();
+  return count;
+}
+
+TransformOutcome TransformFileParallel(const std::string& input, const std::string& target, Mode mode,
+                                       const Cipher& keyed, unsigned workers) {
+  PrintHeader(mode);
+  SourceFile source;
+  if (!OpenSource(source, input)) {
+    Print("source could not be opened!\n");
+    return TransformOutcome::failed;
+  }
+  OutputFile output;
+  if (!OpenOutput(output, target, source.permissions)) {
+    Print("target could not be opened!\n");
+    return TransformOutcome::failed;
+  }
+  if (!ReserveOutput(output, source.size)) {
+    Print("target could not be written!\n");
+    return TransformOutcome::failed;
+  }
+  // Pipes and devices take their bytes in order, so one worker writes them.
+  if (workers == 0) workers = ProcessorCount();
+  if (!output.seekable) workers = 1;
+
+  ParallelRun run{source, output, mode, keyed, (source.size + kChunkSize - 1) / kChunkSize};
+  uint64_t start = ProcessCpuNanoseconds();
+  RunWorkers(run, workers);
+  uint64_t end = ProcessCpuNanoseconds();
+
+  // A source that grew while it was read would leave a copy shorter than the file.
+  struct stat status {};
+  if (run.failure == kNoFailure &&
+      (::fstat(source.handle.fd, &status) != 0 || uint64_t(status.st_size) != source.size)) {
+    Fail(run, kReadFailure);
+  }
+  if (run.failure == kReadFailure) {
+    Print("source could not be read!\n");
+    return TransformOutcome::failed;
+  }
+  if (run.failure == kWriteFailure || !CommitOutput(output)) {
+    Print("target could not be written!\n");
+    return TransformOutcome::failed;
+  }
+  PrintFileLines(input, target);
+  PrintSpeedLine("effective speed:", source.size, end - start);
+  return TransformOutcome::done;
+}

@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+
+#include "cipher/cipher.h"
+#include "engine/mode.h"
+
+// The chunk each worker takes, seeks to and writes back at its own offset.
+inline constexpr size_t kChunkSize = 1 << 20;
+
+// Processors this process may run on, 1 to 256.
+unsigned ProcessorCount();
+
+// Transforms one file with `workers` threads (0: one per processor), each with its
+// own copy of `keyed`, taking chunks in file order. Writes the same bytes as
+// TransformFileSerial and prints the header and the parallel report.
+TransformOutcome TransformFileParallel(const std::string& input, const std::string& target, Mode mode,
+                                       const Cipher& keyed, unsigned workers = 0);

@@ -1,0 +1,35 @@
+#include "engine/report.h"
+
+#include <ctime>
+
+#include "engine/console.h"
+
+void PrintHeader(Mode mode) { Print(mode == kDecrypt ? "DECRYPTING\n" : "ENCRYPTING\n"); }
+
+std::string SpeedFigure(uint64_t bytes, uint64_t nanoseconds) {
+  if (nanoseconds == 0) return "-";
+  // bytes * 10^9 overflows 64 bits from 18 GB on.
+  unsigned __int128 figure = (unsigned __int128)bytes * 1000000000u / ((unsigned __int128)nanoseconds << 20);
+  return std::to_string(uint64_t(figure));
+}
+
+void PrintFileLines(std::string_view input, std::string_view target) {
+  Print("input file: ");
+  Print(input);
+  Print("\noutput file:");
+  Print(target);
+  Print("\n");
+}
+
+void PrintSpeedLine(std::string_view label, uint64_t bytes, uint64_t nanoseconds) {
+  Print(label);
+  Print(SpeedFigure(bytes, nanoseconds));
+  Print("MB/s\n");
+  FlushConsole();
+}
+
+uint64_t ProcessCpuNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
+}

@@ -1,0 +1,18 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/mode.h"
+
+// "ENCRYPTING" or "DECRYPTING": the first line of every file's transform.
+void PrintHeader(Mode mode);
+
+// Whole mebibytes per second of processor time, or "-" when no time was measured.
+std::string SpeedFigure(uint64_t bytes, uint64_t nanoseconds);
+
+void PrintFileLines(std::string_view input, std::string_view target);
+void PrintSpeedLine(std::string_view label, uint64_t bytes, uint64_t nanoseconds);
+
+// Processor time of the whole process (all threads), in nanoseconds.
+uint64_t ProcessCpuNanoseconds();

@@ -1,0 +1,34 @@
+#pragma once
+// Helpers of the end-to-end tests: run the built program in a scratch folder and
+// look at what it printed and left behind.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+  std::string out;  // standard output
+  std::string err;  // standard error
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+// Runs quillfort with `arguments` in `directory`, feeding `input` on standard input.
+ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::string& directory,
+                         const std::string& input = "");
+
+// A fresh folder, removed with everything in it when the test ends.
+struct ScratchFolder {
+  std::string path;
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Names in a folder, sorted, "." and ".." left out.
+std::vector<std::string> ListFolder(const std::string& path);
+// Deterministic pseudo-random bytes.
+std::string PatternBytes(size_t size, uint64_t seed = 1);
