@@ -1,6 +1,7 @@
 #include "app/run_command_line.h"
 
 #include "app/command_line.h"
+#include "app/password_confirmation.h"
 #include "app/target_planning.h"
 #include "app/transform_file.h"
 #include "cipher/cipher.h"
@@ -62,9 +63,6 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
   ParseOutcome parsed = ParseCommandLine(arguments, options, printed);
   Print(printed);
   if (parsed == ParseOutcome::missingArgument) return kFailure;
-  if (options.password.empty()) {
-    Print("no password given: use '-p' to give one\n");
-    return kFailure;
-  }
+  if (options.password.empty() && !ConfirmPassword(options.password)) return kFailure;
   return TransformInputs(options);
 }

@@ -1,0 +1,39 @@
+#include "app/password_confirmation.h"
+
+#include "app/password_entry.h"
+#include "cipher/cipher_key.h"
+#include "engine/console.h"
+
+namespace {
+
+struct EntryWipe {
+  std::string& entry;
+  ~EntryWipe() { WipeBytes(entry.data(), entry.size()); }
+};
+
+bool RefuseLength() {
+  Print("\npasswords cannot be longer than 103 characters!\n");
+  return false;
+}
+
+}  // namespace
+
+bool ConfirmPassword(std::string& password) {
+  Print("ENTER PASSWORD:");
+  if (ReadPassword(password) == EntryOutcome::tooLong) return RefuseLength();
+  Print("\nREPEAT PASSWORD:");
+  std::string repeated;
+  EntryWipe wipe{repeated};
+  if (ReadPassword(repeated) == EntryOutcome::tooLong) return RefuseLength();
+  // The user's line end was not echoed, so this message follows the stars directly.
+  if (password != repeated) {
+    Print("passwords do not match!\n");
+    return false;
+  }
+  if (password.empty()) {
+    Print("\npasswords cannot contain zero characters!\n");
+    return false;
+  }
+  Print("\npasswords match!\n");
+  return true;
+}

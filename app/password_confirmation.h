@@ -1,0 +1,7 @@
+#pragma once
+#include <string>
+
+// Asks for the password twice at the terminal. On a match with at least one
+// character `password` holds it and the run goes on (true); otherwise the refusal is
+// printed and the run must end (false).
+bool ConfirmPassword(std::string& password);

@@ -1,0 +1,79 @@
+#include "app/password_entry.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "cipher/cipher_key.h"
+#include "engine/interrupt_cleanup.h"
+
+namespace {
+
+constexpr int kBackspace = 8;
+
+// Only ECHO changes: canonical input stays as the user had it, so the terminal's own
+// line editing still applies. Each call reads the attributes afresh. Standard input
+// that is no terminal makes both calls fail, and the entry is read the same way.
+void SetEcho(bool on) {
+  termios settings{};
+  if (tcgetattr(STDIN_FILENO, &settings) != 0) return;
+  if (on) {
+    settings.c_lflag |= ECHO;
+  } else {
+    settings.c_lflag &= ~tcflag_t(ECHO);
+  }
+  tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+}
+
+// True when the next getc has to wait for the device rather than take a byte stdio
+// already holds. Flushing only then keeps prompts and stars on screen before every
+// wait without one write per character of a long piped line.
+bool InputWouldWait(FILE* stream) {
+#if defined(__GLIBC__)
+  return stream->_IO_read_ptr >= stream->_IO_read_end;
+#else
+  (void)stream;
+  return true;
+#endif
+}
+
+}  // namespace
+
+EntryOutcome ReadPassword(std::string& entry) {
+  char buffer[kMaxPasswordLength + 1];
+  int held = 0;
+  bool tooLong = false;
+
+  // An interrupt from here on must not leave the terminal without echo.
+  SetEchoRestorePending(true);
+  SetEcho(false);
+  // A terminal that reported its end for the first entry may still give a second.
+  std::clearerr(stdin);
+  for (;;) {
+    if (InputWouldWait(stdin)) std::fflush(stdout);
+    int c = std::getc(stdin);
+    if (c == EOF || c == '\n' || c == '\r') break;
+    if (c == kBackspace) {
+      if (held > 0) --held;
+      std::putc(kBackspace, stdout);
+      continue;
+    }
+    std::putc('*', stdout);
+    if (held < kMaxPasswordLength) {
+      buffer[held++] = char(c);
+    } else {
+      tooLong = true;  // the rest of the line is still read and starred
+    }
+  }
+  std::fflush(stdout);
+  buffer[held] = '\0';
+  SetEcho(true);
+  SetEchoRestorePending(false);
+
+  entry.reserve(kMaxPasswordLength);
+  entry.assign(buffer, std::strlen(buffer));
+  WipeBytes(buffer, sizeof buffer);
+  return tooLong ? EntryOutcome::tooLong : EntryOutcome::complete;
+}

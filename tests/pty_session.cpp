@@ -1,0 +1,121 @@
+#include "pty_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(10);
+
+// Appends what the terminal has for us within `timeoutMs`; false when nothing came.
+bool ReadScreen(PtySession& session, int timeoutMs) {
+  pollfd fd{session.master, POLLIN, 0};
+  if (poll(&fd, 1, timeoutMs) <= 0) return false;
+  char buffer[4096];
+  ssize_t n = read(session.master, buffer, sizeof buffer);
+  if (n <= 0) return false;
+  session.screen.append(buffer, size_t(n));
+  return true;
+}
+
+int Occurrences(const std::string& haystack, const std::string& needle) {
+  int count = 0;
+  for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+PtySession::PtySession(const std::vector<std::string>& arguments, const std::string& directory, bool echo) {
+  int slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+  termios settings{};
+  tcgetattr(slave, &settings);
+  settings.c_oflag &= ~tcflag_t(ONLCR);  // keep "\n" as the program wrote it
+  if (echo) {
+    settings.c_lflag |= ECHO;
+  } else {
+    settings.c_lflag &= ~tcflag_t(ECHO);
+  }
+  tcsetattr(slave, TCSANOW, &settings);
+  initial = settings;
+  pid = fork();
+  if (pid == 0) {
+    // The program must meet the signals the way it would from a shell.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    setsid();
+    ioctl(slave, TIOCSCTTY, 0);
+    dup2(slave, 0);
+    dup2(slave, 1);
+    dup2(slave, 2);
+    close(master);
+    close(slave);
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    std::vector<char*> argv{const_cast<char*>(QUILLFORT_BINARY)};
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(QUILLFORT_BINARY, argv.data());
+    _exit(127);
+  }
+  close(slave);
+}
+
+PtySession::~PtySession() {
+  if (pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  if (master >= 0) close(master);
+}
+
+bool WaitForScreen(PtySession& session, const std::string& text, int count) {
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (Occurrences(session.screen, text) < count) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    ReadScreen(session, 50);
+  }
+  return true;
+}
+
+void Type(PtySession& session, const std::string& keys) {
+  if (write(session.master, keys.data(), keys.size()) != ssize_t(keys.size())) throw std::runtime_error("type");
+}
+
+termios TerminalSettings(const PtySession& session) {
+  termios settings{};
+  tcgetattr(session.master, &settings);
+  return settings;
+}
+
+int WaitForExit(PtySession& session) {
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  int status = 0;
+  pid_t done = 0;
+  while ((done = waitpid(session.pid, &status, WNOHANG)) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(session.pid, SIGKILL);
+      waitpid(session.pid, &status, 0);
+      break;
+    }
+    ReadScreen(session, 20);
+  }
+  session.pid = -1;
+  // With the program gone the terminal hands over what it still holds, then reports its end.
+  while (ReadScreen(session, 1000)) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Runs the built program on a pseudo-terminal of its own, so a test can type at it
+// the way a person would and read the screen it leaves.
+#include <sys/types.h>
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+struct PtySession {
+  int master = -1;  // the keyboard and screen side; its settings are the terminal's
+  pid_t pid = -1;
+  std::string screen;  // every byte the program wrote, line ends untranslated
+  termios initial{};   // the terminal's settings when the program started
+
+  // Starts quillfort with `arguments` in `directory`; `echo` is the terminal's echo setting beforehand.
+  PtySession(const std::vector<std::string>& arguments, const std::string& directory, bool echo = true);
+  ~PtySession();
+  PtySession(const PtySession&) = delete;
+  PtySession& operator=(const PtySession&) = delete;
+};
+
+// Reads the screen until `text` appears `count` times; false after a few seconds without it.
+bool WaitForScreen(PtySession& session, const std::string& text, int count = 1);
+// Sends keys as typed at the keyboard.
+void Type(PtySession& session, const std::string& keys);
+// The terminal's settings right now; still readable after the program ended.
+termios TerminalSettings(const PtySession& session);
+// Waits for the program to end (killing it after a few seconds) and reads the rest of
+// the screen; returns the exit status, or 128 + signal number.
+int WaitForExit(PtySession& session);
