@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -5,7 +9,23 @@
 #include "app/run_command_line.h"
 #include "engine/interrupt_cleanup.h"
 
+namespace {
+
+// A caller may start us with standard input, output or error closed; the first
+// file opened would then take that number, and messages would land in a data file.
+void OccupyStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      // open() returns the lowest free number, which is this one.
+      if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) _exit(1);
+    }
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  OccupyStandardDescriptors();
   InstallInterruptCleanup();
   std::vector<std::string> arguments(argv + 1, argv + argc);
   int status = RunCommandLine(arguments);

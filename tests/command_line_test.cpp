@@ -234,3 +234,26 @@ TEST(CommandLine, RoundTripsOnBothEngines) {
 }
 
 }  // namespace
+
+namespace {
+
+// Started with standard output closed, the program must not let the target take
+// its place: no message may end up inside the encrypted file.
+TEST(CommandLine, ClosedStandardOutputNeverReceivesData) {
+  ScratchFolder dir;
+  WriteFile(dir / "a", "secret text");
+  std::string command = "cd '" + dir.path + "' && exec '" QUILLFORT_BINARY "' -p pw -i a >&- 2>&-";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  Cipher cipher;
+  ASSERT_TRUE(SetPassword(cipher, "pw"));
+  std::string expected = "secret text";
+  auto* bytes = reinterpret_cast<uint8_t*>(expected.data());
+  Encrypt(cipher, bytes, bytes, expected.size());
+  EXPECT_EQ(ReadFile(dir / "a.quillforted"), expected);
+
+  // A standard output that cannot take the messages fails the run.
+  command = "cd '" + dir.path + "' && exec '" QUILLFORT_BINARY "' -p pw -i a -o b >/dev/full";
+  EXPECT_NE(std::system(command.c_str()), 0);
+}
+
+}  // namespace
