@@ -61,8 +61,8 @@ struct SlowRun {
 void SetCloseOnExec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
 
 // Runs the program with standard error on a pseudo-terminal (80 columns) or a pipe,
-// writing into `target`. When that is the FIFO "slow", nothing is drained from it
-// for `stall`, so the transform takes at least that long whatever the machine.
+// writing as the arguments say. When the folder holds the FIFO "slow", nothing is
+// drained from it for `stall`, so a transform into it takes at least that long.
 SlowRun RunWithStderr(bool onTerminal, const std::vector<std::string>& arguments, const ScratchFolder& dir,
                       std::chrono::milliseconds stall) {
   int fifo = -1;
@@ -95,6 +95,10 @@ SlowRun RunWithStderr(bool onTerminal, const std::vector<std::string>& arguments
   }
   close(out[1]);
   close(err[1]);
+  // The stall counts from the first bytes in the FIFO: the file is in work by then,
+  // however long the program took to start on a busy machine.
+  pollfd first = {fifo, POLLIN, 0};
+  if (fifo >= 0) poll(&first, 1, 30000);
   std::this_thread::sleep_for(stall);
   SlowRun run;
   pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {fifo, POLLIN, 0}};
