@@ -105,7 +105,8 @@ std::string ProgressLine(std::string_view file, uint64_t done, uint64_t total, u
   double bytesPerSecond = seconds > 0 ? double(done) / seconds : 0;
   unsigned percent = total == 0 ? 100 : unsigned(double(done) * 100 / double(total));
   std::string timeLeft = "--:--";
-  if (bytesPerSecond > 0) timeLeft = Duration(uint64_t(double(total - done) / bytesPerSecond + 0.999));
+  double secondsLeft = bytesPerSecond > 0 ? double(total - done) / bytesPerSecond : -1;
+  if (secondsLeft >= 0 && secondsLeft < 1e6) timeLeft = Duration(uint64_t(secondsLeft + 0.999));
   // A slow device still shows movement: one decimal below 10 MB/s.
   double mebibytesPerSecond = bytesPerSecond / (1 << 20);
   char text[96];

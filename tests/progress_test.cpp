@@ -36,6 +36,7 @@ TEST(ProgressLine, ShowsPercentSpeedAndTimeLeft) {
       {"big.iso", 3 * kMiB, 2 * kMiB, kSecond, 80, "big.iso 100% 2.0 MB/s ETA 0:00"},
       {"slow", kMiB, 4001 * kMiB, kSecond, 80, "slow   0% 1.0 MB/s ETA 1:06:40"},
       {"tape", kMiB / 2, 91 * kMiB, kSecond, 80, "tape   0% 0.5 MB/s ETA 3:01"},
+      {"stuck", 1, 1ull << 50, 1000 * kSecond, 80, "stuck   0% 0.0 MB/s ETA --:--"},
       // Long names keep their end and leave the last column free.
       {"folder/sub/a-rather-long-file-name.bin", kMiB, 2 * kMiB, kSecond, 40,
        "...file-name.bin  50% 1.0 MB/s ETA 0:01"},
