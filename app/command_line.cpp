@@ -32,6 +32,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
         options.inputs.push_back(arguments[i]);
         ++i;
       }
+    } else if (word == "-h" || word == "--help") {
+      return ParseOutcome::help;
+    } else if (word == "--version") {
+      return ParseOutcome::version;
     } else if (word == "-o" || word == "-p" || word == "-k") {
       if (i + 1 == count) {
         printed += "missing argument for " + word + "!\n";

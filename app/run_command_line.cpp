@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/password_confirmation.h"
+#include "app/help_text.h"
 #include "app/target_planning.h"
 #include "app/transform_file.h"
 #include "cipher/cipher.h"
@@ -61,6 +62,11 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
   PasswordWipe wipe{options.password};
   std::string printed;
   ParseOutcome parsed = ParseCommandLine(arguments, options, printed);
+  // Help and version replace everything parsing would have printed.
+  if (parsed == ParseOutcome::help || parsed == ParseOutcome::version) {
+    Print(parsed == ParseOutcome::help ? kHelpText : kVersionText);
+    return kSuccess;
+  }
   Print(printed);
   if (parsed == ParseOutcome::missingArgument) return kFailure;
   if (options.password.empty() && !ConfirmPassword(options.password)) return kFailure;

@@ -9,5 +9,5 @@ struct RunOptions {
   std::string output;               // -o: output file, or the folder of a batch
   std::vector<std::string> inputs;  // -i, in command-line order, duplicates kept
   Mode mode = kEncrypt;
-  std::string password;             // -p, or typed at the prompt
+  std::string password;  // -p, or typed at the prompt
 };

@@ -16,8 +16,7 @@ void Seek(Cipher& cipher, uint64_t offset) {
 
 namespace {
 
-void Run(Cipher& cipher, KernelFunction kernel, const uint8_t* input, uint8_t* output,
-         uint64_t count) {
+void Run(Cipher& cipher, KernelFunction kernel, const uint8_t* input, uint8_t* output, uint64_t count) {
   KernelCursor cursor{cipher.streamPosition, cipher.keyCursor};
   kernel(*cipher.key, cursor, input, output, count);
   cipher.streamPosition = cursor.streamPosition;

@@ -10,8 +10,8 @@ inline unsigned Shift(const CipherKey& key, unsigned position, unsigned keyIndex
 }
 
 template <bool kDecrypt>
-void TransformPortable(const CipherKey& key, KernelCursor& cursor, const uint8_t* input,
-                       uint8_t* output, size_t count) {
+void TransformPortable(const CipherKey& key, KernelCursor& cursor, const uint8_t* input, uint8_t* output,
+                       size_t count) {
   unsigned position = cursor.streamPosition;
   unsigned keyCursor = cursor.keyCursor;
   const unsigned period = key.keyPeriod;

@@ -2,6 +2,11 @@
 
 #include <cstdio>
 
-void Print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+#include "engine/progress.h"
+
+void Print(std::string_view text) {
+  ProgressSilence();
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
 
 void FlushConsole() { std::fflush(stdout); }

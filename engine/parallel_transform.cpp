@@ -13,6 +13,7 @@
 #include "engine/atomic_output.h"
 #include "engine/console.h"
 #include "engine/file_io.h"
+#include "engine/progress.h"
 #include "engine/report.h"
 
 namespace {
@@ -61,6 +62,7 @@ void TransformWorker(ParallelRun& run) {
       Fail(run, kWriteFailure);
       break;
     }
+    ProgressAdvance(length);
   }
 }
 
@@ -112,6 +114,7 @@ TransformOutcome TransformFileParallel(const std::string& input, const std::stri
   if (!output.seekable) workers = 1;
 
   ParallelRun run{source, output, mode, keyed, (source.size + kChunkSize - 1) / kChunkSize};
+  ProgressScope progress(input, source.size);
   uint64_t start = ProcessCpuNanoseconds();
   RunWorkers(run, workers);
   uint64_t end = ProcessCpuNanoseconds();

@@ -5,6 +5,7 @@
 #include "engine/atomic_output.h"
 #include "engine/console.h"
 #include "engine/file_io.h"
+#include "engine/progress.h"
 #include "engine/report.h"
 
 namespace {
@@ -27,6 +28,7 @@ TransformOutcome TransformFileSerial(const std::string& input, const std::string
     Print("target could not be opened!\n");
     return TransformOutcome::failed;
   }
+  ProgressScope progress(input, source.size);
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kSerialBlockSize);
   uint64_t totalBytes = 0;
   uint64_t cipherNanoseconds = 0;
@@ -49,6 +51,7 @@ TransformOutcome TransformFileSerial(const std::string& input, const std::string
       Print("target could not be written!\n");
       return TransformOutcome::failed;
     }
+    ProgressAdvance(uint64_t(count));
     if (size_t(count) < kSerialBlockSize) break;  // the end of the file
   }
   uint64_t end = ProcessCpuNanoseconds();

@@ -17,9 +17,15 @@ std::vector<uint8_t> Data(const std::string& s) { return {s.begin(), s.end()}; }
 // Passwords of every kind: short, long, high bytes, one byte, and one whose key
 // schedule meets the rare wrap of the row number at 2^32.
 const std::vector<std::string> kPasswords = {
-    "abc", "x", "secret", "correct horse battery staple", std::string("\x80\xff\x01\x7f", 4),
-    std::string(300, 'q'), "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz!",
-    "wrap17679", "wrap195473",
+    "abc",
+    "x",
+    "secret",
+    "correct horse battery staple",
+    std::string("\x80\xff\x01\x7f", 4),
+    std::string(300, 'q'),
+    "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz!",
+    "wrap17679",
+    "wrap195473",
 };
 
 TEST(Cipher, WrapPasswordsReachTheWrap) {
@@ -136,8 +142,8 @@ TEST(Cipher, MatchesTheReferenceAtAnyOffset) {
       for (uint64_t offset : {0ull, 1ull, 63ull, 8191ull, 8192ull, 8200ull, 16383ull, 20000ull}) {
         for (uint64_t length : {0ull, 1ull, 64ull, 65ull, 8192ull + 13}) {
           if (offset + length > plain.size()) continue;
-          SCOPED_TRACE(::testing::Message() << password << " decrypt " << decrypt << " at " << offset
-                                            << " for " << length);
+          SCOPED_TRACE(::testing::Message()
+                       << password << " decrypt " << decrypt << " at " << offset << " for " << length);
           std::vector<uint8_t> chunk(plain.begin() + long(offset), plain.begin() + long(offset + length));
           Seek(cipher, offset);
           (decrypt ? Decrypt : Encrypt)(cipher, chunk.data(), chunk.data(), length);

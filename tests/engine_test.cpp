@@ -81,7 +81,8 @@ TEST(ParallelEngine, MatchesTheSerialEngineForAnyWorkerCount) {
     for (Mode mode : {kEncrypt, kDecrypt}) {
       std::string expected = InMemory(plain, mode, "workers");
       for (unsigned workers : {1u, 2u, 7u}) {
-        SCOPED_TRACE(::testing::Message() << size << " bytes, mode " << mode << ", " << workers << " workers");
+        SCOPED_TRACE(::testing::Message()
+                     << size << " bytes, mode " << mode << ", " << workers << " workers");
         Captured run = Capture(
             [&] { return TransformFileParallel(dir / "in", dir / "out", mode, Keyed("workers"), workers); });
         EXPECT_EQ(run.outcome, TransformOutcome::done);
@@ -141,7 +142,8 @@ TEST(Engines, OutputTakesPermissionsAndReplacesThroughSymlinks) {
                       : TransformFileSerial(dir / "in", dir / "link", kEncrypt, Keyed("pw"));
     });
     ASSERT_EQ(run.outcome, TransformOutcome::done);
-    struct stat link {}, real {};
+    struct stat link {};
+    struct stat real {};
     ASSERT_EQ(lstat((dir / "link").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
     ASSERT_EQ(stat((dir / "real").c_str(), &real), 0);

@@ -17,7 +17,8 @@
 ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::string& directory,
                          const std::string& input) {
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+    throw std::runtime_error("pipe");
   pid_t pid = fork();
   if (pid == 0) {
     dup2(in[0], 0);
@@ -103,7 +104,8 @@ bool Exists(const std::string& path) {
 
 std::vector<std::string> ListFolder(const std::string& path) {
   std::vector<std::string> names;
-  for (auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename().string());
+  for (auto& entry : std::filesystem::directory_iterator(path))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
