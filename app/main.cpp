@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +8,9 @@
 
 int main(int argc, char** argv) {
   InstallInterruptCleanup();
+  // A file size limit (ulimit -f) then fails the write like a full disk, instead of
+  // ending the process in the middle of a file.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> arguments(argv + 1, argv + argc);
   int status = RunCommandLine(arguments);
   // Messages that could not be written (a closed or full standard output) are a failure too.
