@@ -87,7 +87,9 @@ bool ReserveOutput(OutputFile& output, uint64_t size) {
 
 bool CommitOutput(OutputFile& output) {
   if (output.temporaryPath.empty()) return output.handle.Close();
-  if (!output.handle.Close()) {
+  // The data reaches the disk before the name does: after a crash or power cut the
+  // target name then holds the old file or the whole new one, never an empty one.
+  if (::fsync(output.handle.fd) != 0 || !output.handle.Close()) {
     RemoveTemporary(output);
     return false;
   }
