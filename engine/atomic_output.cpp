@@ -62,6 +62,9 @@ bool OpenOutput(OutputFile& output, const std::string& target, mode_t permission
   }
 
   std::string name = destination.substr(destination.rfind('/') + 1);
+  // A name the folder cannot hold would fail only at the rename, after all the work.
+  long nameMax = ::pathconf(FolderOf(destination).c_str(), _PC_NAME_MAX);
+  if (name.size() > size_t(nameMax > 0 ? nameMax : NAME_MAX) || destination.size() >= PATH_MAX) return false;
   std::string pattern = FolderOf(destination) + "/." + name.substr(0, kMaxNameInTemporary) + ".XXXXXX";
   {
     InterruptsHeld held;

@@ -23,7 +23,7 @@ struct OutputFile {
 };
 
 // Fails when the target is a folder, ends in "/", lies in a folder that cannot be
-// written, or exists but may not be written.
+// written, exists but may not be written, or has a name too long for its folder.
 bool OpenOutput(OutputFile& output, const std::string& target, mode_t permissions);
 
 // Sets the length of a fresh temporary in advance (no-op for direct outputs).
