@@ -29,8 +29,9 @@ bool OpenOutput(OutputFile& output, const std::string& target, mode_t permission
 // Sets the length of a fresh temporary in advance (no-op for direct outputs).
 bool ReserveOutput(OutputFile& output, uint64_t size);
 
-// Flushes the file to the disk, closes it and puts it in place; false when a late write error shows up or
-// the rename fails, and then the temporary is gone and the old target untouched.
+// Flushes the file to the disk, closes it and puts it in place; false when a late
+// write error shows up or the rename fails, and then the temporary is gone and the
+// old target untouched.
 bool CommitOutput(OutputFile& output);
 
 // The folder part of a path ("." when it has none), used to place the temporary.
