@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/path_tests.h"
+#include "app/secret_text.h"
 
 const char* const kUsageText =
     "QUILLFORT February 6th, 2022\n"
@@ -45,7 +46,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
       if (word == "-o") {
         options.output = value;
       } else if (word == "-p") {
-        options.password = value;
+        ReplaceSecret(options.password, value);
       } else if (!IsRegularFile(value)) {
         // No key file is ever read; the word after -k is then read as an ordinary word.
         printed += "key file does not exist! Will use 'quillfort.key' instead.\n";

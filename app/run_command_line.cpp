@@ -1,8 +1,9 @@
 #include "app/run_command_line.h"
 
 #include "app/command_line.h"
-#include "app/password_confirmation.h"
 #include "app/help_text.h"
+#include "app/password_confirmation.h"
+#include "app/secret_text.h"
 #include "app/target_planning.h"
 #include "app/transform_file.h"
 #include "cipher/cipher.h"
@@ -17,7 +18,7 @@ constexpr int kFailure = 1;
 // The password's bytes are overwritten before its memory goes back.
 struct PasswordWipe {
   std::string& password;
-  ~PasswordWipe() { WipeBytes(password.data(), password.size()); }
+  ~PasswordWipe() { WipeString(password); }
 };
 
 int TransformInputs(RunOptions& options) {

@@ -15,6 +15,7 @@ struct OutputFile {
   std::string finalPath;      // where the data ends up (a symlink's target is followed)
   std::string temporaryPath;  // empty when writing directly
   bool seekable = true;       // false for pipes and devices written directly
+  bool replacesFile = false;  // an existing regular file is replaced on commit
 
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
@@ -23,14 +24,15 @@ struct OutputFile {
 };
 
 // Fails when the target is a folder, ends in "/", lies in a folder that cannot be
-// written, or exists but may not be written.
+// written, exists but may not be written, or has a name too long for its folder.
 bool OpenOutput(OutputFile& output, const std::string& target, mode_t permissions);
 
 // Sets the length of a fresh temporary in advance (no-op for direct outputs).
 bool ReserveOutput(OutputFile& output, uint64_t size);
 
-// Closes the file and puts it in place; false when a late write error shows up or
-// the rename fails, and then the temporary is gone and the old target untouched.
+// Flushes the file to the disk, closes it and puts it in place; false when a late
+// write error shows up or the rename fails, and then the temporary is gone and the
+// old target untouched.
 bool CommitOutput(OutputFile& output);
 
 // The folder part of a path ("." when it has none), used to place the temporary.

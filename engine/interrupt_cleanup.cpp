@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal that ends the process by default and can reach it mid-run: from the
+// user, the terminal, a reader that went away (SIGPIPE), or a processor time limit.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU};
 
 char temporaryPath[PATH_MAX + 1];
 std::atomic<bool> temporaryRegistered{false};

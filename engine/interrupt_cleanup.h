@@ -1,12 +1,12 @@
 #pragma once
 #include <signal.h>
 
-// SIGINT, SIGTERM and SIGHUP must not leave debris: the handler removes the
-// temporary output file being written and turns terminal echo back on, then lets
-// the signal end the process with its usual status.
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE and SIGXCPU must not leave debris: the
+// handler removes the temporary output file being written and turns terminal echo
+// back on, then lets the signal end the process with its usual status.
 void InstallInterruptCleanup();
 
-// Holds the three signals back for its lifetime, so a temporary file and its
+// Holds those signals back for its lifetime, so a temporary file and its
 // registration come and go together.
 struct InterruptsHeld {
   sigset_t previous;

@@ -1,0 +1,153 @@
+// Argument vectors of any shape through the parser and the target planning, in a
+// scratch folder with files, a folder and links for the words to name. Each input is
+// split at zero bytes into words, as no argument can hold one.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/path_tests.h"
+#include "app/target_planning.h"
+
+namespace {
+
+std::string scratchFolder;
+int scratchFd = -1;
+int startFd = -1;  // libFuzzer reads and writes its corpus relative to where it started
+
+void RemoveScratchFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(scratchFolder, ignored);
+}
+
+void Touch(const char* path) {
+  if (FILE* file = std::fopen(path, "w")) std::fclose(file);
+}
+
+void MakeScratchFolder() {
+  char pattern[] = "/tmp/quillfort-fuzz-XXXXXX";
+  startFd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (startFd < 0 || !mkdtemp(pattern) || chdir(pattern) != 0) abort();
+  scratchFolder = pattern;
+  scratchFd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::atexit(RemoveScratchFolder);
+  Touch("a");
+  Touch("a.quillforted");
+  Touch(".quillforted");
+  mkdir("d", 0755);
+  mkdir("d.quillforted", 0755);
+  Touch("d/a");
+  if (symlink("a", "l") != 0 || link("a", "h") != 0 || symlink("d", "dl") != 0 || symlink("none", "x") != 0) abort();
+  if (fchdir(startFd) != 0) abort();
+}
+
+// Runs inside the scratch folder for the time of one input.
+struct InScratchFolder {
+  InScratchFolder() {
+    if (fchdir(scratchFd) != 0) abort();
+  }
+  ~InScratchFolder() {
+    if (fchdir(startFd) != 0) abort();
+  }
+};
+
+void Check(bool holds, const char* what) {
+  if (!holds) {
+    std::fprintf(stderr, "does not hold: %s\n", what);
+    abort();
+  }
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+
+// The parser prints key file notices and at most one missing-argument line, last.
+void CheckParserMessages(const std::string& printed, ParseOutcome outcome) {
+  const std::string notice = "key file does not exist! Will use 'quillfort.key' instead.\n";
+  size_t at = 0;
+  while (printed.compare(at, notice.size(), notice) == 0) at += notice.size();
+  std::string rest = printed.substr(at);
+  if (outcome == ParseOutcome::run) {
+    Check(rest.empty(), "only key file notices before a run");
+  } else {
+    Check(rest == "missing argument for -o!\n" || rest == "missing argument for -p!\n" ||
+              rest == "missing argument for -k!\n",
+          "a missing argument ends with its message");
+  }
+}
+
+// Inputs are words of the command line, in their order.
+void CheckInputsAreWords(const std::vector<std::string>& words, const RunOptions& options) {
+  size_t w = 0;
+  for (const std::string& input : options.inputs) {
+    while (w < words.size() && words[w] != input) ++w;
+    Check(w < words.size(), "every input is a word, in order");
+    ++w;
+  }
+}
+
+void CheckPlan(const RunOptions& options, const std::string& input, bool batch, const TargetPlan& plan) {
+  const std::string suffix(kSuffix);
+  const std::string same = "input and output are the same file: " + input + "\n";
+  const std::string willWrite = "will write to: " + options.output + "\n";
+  if (!plan.usable) {
+    Check(plan.printed == "Folders cannot be input: " + input + "\n" ||
+              plan.printed == "Input file missing: " + input + "\n" ||
+              plan.printed == "input does not end with .quillforted, use '-o' to name the output!\n" ||
+              plan.printed == same || plan.printed == willWrite + same,
+          "a skipped input says why, in one known message");
+    return;
+  }
+  Check(plan.printed.empty() || plan.printed == willWrite, "a usable input prints at most where it goes");
+  // Decrypting a name that is only the suffix leaves no name; the engine then refuses the target.
+  Check(!plan.target.empty() || (options.mode == kDecrypt && FileNamePart(input) == kSuffix),
+        "a usable input has a target");
+  Check(IsRegularFile(input), "only regular files are transformed");
+  Check(!SameFile(input, plan.target), "the input is never its own target");
+  if (batch) Check(StartsWith(plan.target, options.output), "a batch writes into its folder");
+  if (options.mode == kEncrypt && plan.printed.empty()) {
+    Check(EndsWithSuffix(plan.target), "an encrypted copy gets the suffix");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  MakeScratchFolder();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<std::string> words(1);
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      words.emplace_back();
+    } else {
+      words.back() += char(data[i]);
+    }
+  }
+  if (size == 0) words.clear();
+
+  InScratchFolder inScratch;
+  RunOptions options;
+  std::string printed;
+  ParseOutcome outcome = ParseCommandLine(words, options, printed);
+  CheckParserMessages(printed, outcome);
+  CheckInputsAreWords(words, options);
+  Check(options.mode == kEncrypt || options.mode == kDecrypt, "the mode is 0 or 1");
+  if (outcome != ParseOutcome::run || options.inputs.empty()) return 0;
+
+  const bool batch = options.inputs.size() > 1;
+  if (batch && !PrepareBatchFolder(options)) return 0;
+  if (batch) Check(options.output.back() == '/' && IsFolder(options.output), "a batch folder ends with /");
+  for (const std::string& input : options.inputs) {
+    CheckPlan(options, input, batch, PlanTarget(options, input, batch));
+  }
+  return 0;
+}
