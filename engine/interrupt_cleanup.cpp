@@ -17,6 +17,7 @@ constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SI
 char temporaryPath[PATH_MAX + 1];
 std::atomic<bool> temporaryRegistered{false};
 std::atomic<bool> echoRestorePending{false};
+std::atomic<bool> progressLineShown{false};
 
 sigset_t CleanupSignalSet() {
   sigset_t set;
@@ -28,6 +29,11 @@ sigset_t CleanupSignalSet() {
 void OnInterrupt(int sig) {
   int savedErrno = errno;
   if (temporaryRegistered.load()) unlink(temporaryPath);
+  if (progressLineShown.load()) {
+    static const char kErase[] = "\r\033[K";
+    ssize_t ignored = write(STDERR_FILENO, kErase, sizeof kErase - 1);
+    (void)ignored;
+  }
   if (echoRestorePending.load()) {
     termios settings{};
     if (tcgetattr(STDIN_FILENO, &settings) == 0) {
@@ -72,3 +78,5 @@ void RegisterTemporary(const char* path) {
 void ForgetTemporary() { temporaryRegistered.store(false); }
 
 void SetEchoRestorePending(bool pending) { echoRestorePending.store(pending); }
+
+void SetProgressLineShown(bool shown) { progressLineShown.store(shown); }

@@ -23,3 +23,6 @@ void ForgetTemporary();
 
 // While set, an interrupt switches echo on for standard input before the process ends.
 void SetEchoRestorePending(bool pending);
+
+// While set, an interrupt erases the progress line on standard error first.
+void SetProgressLineShown(bool shown);

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "engine/interrupt_cleanup.h"
+
 namespace {
 
 constexpr int64_t kFirstDrawAfter = 500'000'000;  // nanoseconds: quick files never show a line
@@ -61,6 +63,7 @@ void EraseIfShown() {
   if (!progress.shown) return;
   WriteToTerminal(kEraseLine);
   progress.shown = false;
+  SetProgressLineShown(false);
 }
 
 std::string Duration(uint64_t seconds) {
@@ -155,6 +158,7 @@ void ProgressAdvance(uint64_t bytes) {
                                   progress.total, uint64_t(now - progress.start), progress.width);
   WriteToTerminal("\r" + line + "\033[K");
   progress.shown = true;
+  SetProgressLineShown(true);
 }
 
 void ProgressSilence() {
