@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -28,6 +29,9 @@ struct ParallelRun {
   uint64_t chunkCount;
   std::atomic<uint64_t> nextChunk{0};
   std::atomic<int> failure{kNoFailure};
+  // The kernel serialises buffered writes to one file anyway; taking turns here lets
+  // a waiting worker sleep instead of spinning on the file's lock in the kernel.
+  std::mutex writeTurn{};
 };
 
 void Fail(ParallelRun& run, Failure failure) {
@@ -55,8 +59,12 @@ void TransformWorker(ParallelRun& run) {
       Encrypt(cipher, buffer.get(), buffer.get(), length);
     }
     int fd = run.output.handle.fd;
-    bool written = run.output.seekable ? WriteFullAt(fd, buffer.get(), length, offset)
-                                       : WriteFull(fd, buffer.get(), length);
+    bool written;
+    {
+      std::lock_guard turn(run.writeTurn);
+      written = run.output.seekable ? WriteFullAt(fd, buffer.get(), length, offset)
+                                    : WriteFull(fd, buffer.get(), length);
+    }
     if (!written) {
       Fail(run, kWriteFailure);
       break;
