@@ -13,8 +13,9 @@
 #   -s  size of the large file in MiB (default 1024)
 #   -n  number of 4 KiB files in the batch (default 1000)
 #
-# Prints medians of the wall times, medians of the per-round ratios to cp, and the peak
-# resident memory (GNU time's "Maximum resident set size", the largest over all rounds).
+# Prints medians of the wall times, of the per-round ratios to cp and of the processor
+# time, and the peak resident memory (GNU time's "Maximum resident set size", the
+# largest over all rounds). On a shared machine the processor time is the steadier figure.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -61,7 +62,7 @@ rm -rf small && mkdir small
 for ((i = 0; i < files; ++i)); do head -c 4096 /dev/urandom >"small/f$i"; done
 cat large.bin small/* >/dev/null  # into the page cache
 
-# Runs one timed command; prints "wall_seconds peak_kib". Output files are removed
+# Runs one timed command; prints "wall_seconds peak_kib cpu_seconds". Output files are removed
 # and the disk synced beforehand, outside the timing. The wall clock is read here in
 # nanoseconds, as GNU time's own figure has only hundredths of a second.
 timed() {
@@ -71,9 +72,9 @@ timed() {
   sync
   local start end
   start=$(date +%s%N)
-  /usr/bin/time -f "%M" -o time.out "$@" >/dev/null 2>run.err || { cat run.err >&2; exit 1; }
+  /usr/bin/time -f "%M %U %S" -o time.out "$@" >/dev/null 2>run.err || { cat run.err >&2; exit 1; }
   end=$(date +%s%N)
-  echo "$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }') $(cat time.out)"
+  awk -v ns=$((end - start)) '{ printf "%.4f %d %.2f\n", ns / 1e9, $1, $2 + $3 }' time.out
 }
 
 run_large() {
@@ -100,15 +101,16 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] :
 measure() {
   local workload=$1
   local contenders=(cp quillfort openssl)
-  local -A walls ratios peaks
+  local -A walls ratios peaks cpus
   for ((round = 0; round < rounds; ++round)); do
     local -A wall=()
     for ((k = 0; k < 3; ++k)); do
       local who=${contenders[$(((k + round) % 3))]}
-      read -r seconds kib < <("run_$workload" "$who")
-      [ -n "${kib:-}" ] || { echo "$workload: $who failed" >&2; exit 1; }
+      read -r seconds kib cpu < <("run_$workload" "$who")
+      [ -n "${cpu:-}" ] || { echo "$workload: $who failed" >&2; exit 1; }
       wall[$who]=$seconds
       walls[$who]+="$seconds "
+      cpus[$who]+="$cpu "
       peaks[$who]=$(((${peaks[$who]:-0} > kib) ? ${peaks[$who]:-0} : kib))
     done
     for who in "${contenders[@]}"; do
@@ -116,9 +118,10 @@ measure() {
     done
   done
   for who in "${contenders[@]}"; do
-    printf "| %-6s | %-9s | %7.3f s | %6.2fx | %8d KiB | %s|\n" "$workload" "$who" \
+    printf "| %-6s | %-9s | %7.3f s | %6.2fx | %6.2f s | %8d KiB | %s|\n" "$workload" "$who" \
       "$(tr ' ' '\n' <<<"${walls[$who]}" | grep . | median)" \
-      "$(tr ' ' '\n' <<<"${ratios[$who]}" | grep . | median)" "${peaks[$who]}" "${walls[$who]}"
+      "$(tr ' ' '\n' <<<"${ratios[$who]}" | grep . | median)" \
+      "$(tr ' ' '\n' <<<"${cpus[$who]}" | grep . | median)" "${peaks[$who]}" "${walls[$who]}"
   done
 }
 
@@ -143,9 +146,10 @@ echo "== machine"
 echo "$(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(uname -sr); $(date -u +%Y-%m-%d)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-echo "== $rounds paired rounds (median wall, median of per-round ratio to cp, peak RSS, all walls)"
-echo "| workload | tool | wall | vs cp | peak RSS | runs |"
-echo "|---|---|---|---|---|---|"
+echo "== $rounds paired rounds: medians of wall time, of the per-round ratio to cp and of"
+echo "   processor time (user + system), the peak RSS over all rounds, and every wall time"
+echo "| workload | tool | wall | vs cp | cpu | peak RSS | walls |"
+echo "|---|---|---|---|---|---|---|"
 measure large
 measure batch
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

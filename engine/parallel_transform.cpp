@@ -29,10 +29,27 @@ struct ParallelRun {
   uint64_t chunkCount;
   std::atomic<uint64_t> nextChunk{0};
   std::atomic<int> failure{kNoFailure};
-  // The kernel serialises buffered writes to one file anyway; taking turns here lets
-  // a waiting worker sleep instead of spinning on the file's lock in the kernel.
+  // The kernel serialises buffered writes to one file anyway; taking turns here keeps
+  // the waiting workers off the file's lock in the kernel, where they would spin.
   std::mutex writeTurn{};
+  std::atomic<bool> nextInLine{false};
 };
+
+// A write of a chunk takes less time than waking a sleeping thread, so the next worker
+// in line spins for its turn, a bounded while; any others sleep.
+void TakeWriteTurn(ParallelRun& run) {
+  constexpr int kSpins = 4000;  // a few hundred microseconds at most
+  if (!run.nextInLine.exchange(true, std::memory_order_acquire)) {
+    bool taken = false;
+    for (int i = 0; i < kSpins && !taken; ++i) {
+      taken = run.writeTurn.try_lock();
+      if (!taken) __builtin_ia32_pause();
+    }
+    run.nextInLine.store(false, std::memory_order_release);
+    if (taken) return;
+  }
+  run.writeTurn.lock();
+}
 
 void Fail(ParallelRun& run, Failure failure) {
   int expected = kNoFailure;
@@ -61,7 +78,8 @@ void TransformWorker(ParallelRun& run) {
     int fd = run.output.handle.fd;
     bool written;
     {
-      std::lock_guard turn(run.writeTurn);
+      TakeWriteTurn(run);
+      std::lock_guard turn(run.writeTurn, std::adopt_lock);
       written = run.output.seekable ? WriteFullAt(fd, buffer.get(), length, offset)
                                     : WriteFull(fd, buffer.get(), length);
     }
