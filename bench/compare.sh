@@ -3,7 +3,7 @@
 # of small files, all in the page cache, and checks that quillfort's output decrypts
 # back to the input.
 #
-#   bench/compare.sh [-b BINARY] [-d FOLDER] [-r ROUNDS] [-s MIB] [-n FILES]
+#   bench/compare.sh [-b BINARY] [-d FOLDER] [-r ROUNDS] [-s MIB] [-n FILES] [-w WORKLOADS]
 #
 #   -b  the quillfort binary (default: build/quillfort, built in Release if missing)
 #   -d  folder for the data, on the file system to measure (default: a new folder in
@@ -12,10 +12,11 @@
 #       order, and ratios are taken within the round, so drifting load cancels out
 #   -s  size of the large file in MiB (default 1024)
 #   -n  number of 4 KiB files in the batch (default 1000)
+#   -w  which workloads to time: "large", "batch" or both (default "large batch")
 #
 # Prints medians of the wall times, of the per-round ratios to cp and of the processor
 # time, and the peak resident memory (GNU time's "Maximum resident set size", the
-# largest over all rounds). On a shared machine the processor time is the steadier figure.
+# largest over all rounds).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -24,14 +25,16 @@ folder=""
 rounds=7
 mib=1024
 files=1000
-while getopts "b:d:r:s:n:h" option; do
+workloads="large batch"
+while getopts "b:d:r:s:n:w:h" option; do
   case "$option" in
     b) binary=$OPTARG ;;
     d) folder=$OPTARG ;;
     r) rounds=$OPTARG ;;
     s) mib=$OPTARG ;;
     n) files=$OPTARG ;;
-    *) sed -n '2,18p' "$0"; exit 2 ;;
+    w) workloads=$OPTARG ;;
+    *) sed -n '2,20p' "$0"; exit 2 ;;
   esac
 done
 
@@ -150,6 +153,5 @@ echo "== $rounds paired rounds: medians of wall time, of the per-round ratio to 
 echo "   processor time (user + system), the peak RSS over all rounds, and every wall time"
 echo "| workload | tool | wall | vs cp | cpu | peak RSS | walls |"
 echo "|---|---|---|---|---|---|---|"
-measure large
-measure batch
+for workload in $workloads; do measure "$workload"; done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

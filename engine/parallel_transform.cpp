@@ -35,8 +35,9 @@ struct ParallelRun {
   std::atomic<bool> nextInLine{false};
 };
 
-// A write of a chunk takes less time than waking a sleeping thread, so the next worker
-// in line spins for its turn, a bounded while; any others sleep.
+// Sending a worker to sleep and waking it costs a good part of the time a chunk takes
+// to write, so the next worker in line spins for its turn, a bounded while; any others
+// sleep.
 void TakeWriteTurn(ParallelRun& run) {
   constexpr int kSpins = 4000;  // a few hundred microseconds at most
   if (!run.nextInLine.exchange(true, std::memory_order_acquire)) {
