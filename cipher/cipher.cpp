@@ -32,3 +32,13 @@ void Encrypt(Cipher& cipher, const uint8_t* input, uint8_t* output, uint64_t cou
 void Decrypt(Cipher& cipher, const uint8_t* input, uint8_t* output, uint64_t count) {
   Run(cipher, ActiveKernel().decrypt, input, output, count);
 }
+
+void EncryptWith(const Kernel& kernel, Cipher& cipher, const uint8_t* input, uint8_t* output,
+                 uint64_t count) {
+  Run(cipher, kernel.encrypt, input, output, count);
+}
+
+void DecryptWith(const Kernel& kernel, Cipher& cipher, const uint8_t* input, uint8_t* output,
+                 uint64_t count) {
+  Run(cipher, kernel.decrypt, input, output, count);
+}

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cipher/cipher_key.h"
+#include "cipher/kernel.h"
 
 // A position in the keystream of one keyed password. Copies share the key, so every
 // worker owns its own cursor over one key schedule made once per run.
@@ -26,3 +27,7 @@ void Seek(Cipher& cipher, uint64_t offset);
 // continues the keystream where the last call or Seek left it.
 void Encrypt(Cipher& cipher, const uint8_t* input, uint8_t* output, uint64_t count);
 void Decrypt(Cipher& cipher, const uint8_t* input, uint8_t* output, uint64_t count);
+
+// The same with a given kernel from AvailableKernels(), for tests and benchmarks.
+void EncryptWith(const Kernel& kernel, Cipher& cipher, const uint8_t* input, uint8_t* output, uint64_t count);
+void DecryptWith(const Kernel& kernel, Cipher& cipher, const uint8_t* input, uint8_t* output, uint64_t count);

@@ -11,6 +11,7 @@ CipherKey::~CipherKey() {
   WipeBytes(streamRow.data(), streamRow.size());
   WipeBytes(wrapFrom.data(), wrapFrom.size());
   WipeBytes(keyRepeat.data(), keyRepeat.size());
+  WipeBytes(shiftTable.data(), shiftTable.size());
 }
 
 void WipeBytes(void* data, size_t size) {
@@ -115,6 +116,13 @@ void BuildSchedule(CipherKey& key) {
   key.keyPeriod = uint32_t(period);
   key.keyRepeat.resize(period + kScheduleSlack);
   for (size_t i = 0; i < key.keyRepeat.size(); ++i) key.keyRepeat[i] = key.keyIndices[i % length];
+
+  // Row s sends cycle[j] to cycle[j + s]: a rotated copy of the cycle, scattered.
+  key.shiftTable.resize(256 * 256);
+  for (unsigned s = 0; s < 256; ++s) {
+    uint8_t* row = &key.shiftTable[s * 256];
+    for (unsigned j = 0; j < 256; ++j) row[key.cycle[j]] = key.cycle[(j + s) & 255];
+  }
 }
 
 }  // namespace

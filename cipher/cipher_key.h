@@ -38,6 +38,10 @@ struct CipherKey {
   std::vector<uint8_t> keyRepeat;
   uint32_t keyPeriod = 0;
 
+  // shiftTable[s * 256 + b] = cycle[cycleIndex[b] + s] (mod 256) for every shift s:
+  // one load per byte for kernels without a byte shuffle. Decrypting uses shift -s.
+  std::vector<uint8_t> shiftTable;
+
   CipherKey() = default;
   CipherKey(const CipherKey&) = delete;
   CipherKey& operator=(const CipherKey&) = delete;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "cipher/cipher_key.h"
 
@@ -19,8 +20,16 @@ struct Kernel {
   KernelFunction decrypt;
 };
 
-// The plain C++ kernel, correct on every x86-64.
+// Every kernel gives the same bytes; they differ only in the instructions they need.
+// The x86-64 baseline (SSE2): runs everywhere.
 Kernel PortableKernel();
+// Need AVX2, and AVX-512 F/BW/VBMI respectively: call only when AvailableKernels lists them.
+Kernel Avx2Kernel();
+Kernel Avx512VbmiKernel();
+
+// The kernels this CPU can run, narrowest first; the tests and the benchmark force
+// each one through this list.
+std::span<const Kernel> AvailableKernels();
 
 // The kernel Encrypt and Decrypt use: the widest this CPU supports, chosen once.
 const Kernel& ActiveKernel();

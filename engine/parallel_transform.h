@@ -4,8 +4,11 @@
 #include "cipher/cipher.h"
 #include "engine/mode.h"
 
-// The chunk each worker takes, seeks to and writes back at its own offset.
-inline constexpr size_t kChunkSize = 1 << 20;
+// The chunk each worker takes, seeks to and writes back at its own offset. Small
+// enough that a worker's buffer stays in its core's cache from the read through the
+// cipher to the write. Writes of 512 KiB and more into the page cache were also several
+// times slower in some runs on Linux 6.18.
+inline constexpr size_t kChunkSize = 256 * 1024;
 
 // Processors this process may run on, 1 to 256.
 unsigned ProcessorCount();

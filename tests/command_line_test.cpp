@@ -30,8 +30,12 @@ std::string Serial(const std::string& header, const std::string& input, const st
   return header + "\ninput file: " + input + "\noutput file:" + target +
          "\nencryption speed:#MB/s\neffective speed:#MB/s\n";
 }
-std::string Enc(const std::string& input, const std::string& target) { return Serial("ENCRYPTING", input, target); }
-std::string Dec(const std::string& input, const std::string& target) { return Serial("DECRYPTING", input, target); }
+std::string Enc(const std::string& input, const std::string& target) {
+  return Serial("ENCRYPTING", input, target);
+}
+std::string Dec(const std::string& input, const std::string& target) {
+  return Serial("DECRYPTING", input, target);
+}
 
 std::string MaskFigures(const std::string& out) {
   static const std::regex figure("speed:([0-9]+|-)MB/s");
@@ -44,8 +48,10 @@ std::vector<std::string> Tree(const std::string& root) {
   std::vector<std::string> names;
   for (auto& entry : std::filesystem::recursive_directory_iterator(root)) {
     std::string name = std::filesystem::relative(entry.path(), root).string();
-    if (entry.is_symlink()) name += "@";
-    else if (entry.is_directory()) name += "/";
+    if (entry.is_symlink())
+      name += "@";
+    else if (entry.is_directory())
+      name += "/";
     names.push_back(name);
   }
   std::sort(names.begin(), names.end());
@@ -93,85 +99,205 @@ TEST(CommandLine, Parsing) {
       {"-k last", {"a"}, {"-p", "pw", "-i", "a", "-k"}, "missing argument for -k!\n", 1, {"a"}},
       {"-i last collects nothing", {}, {"-p", "pw", "-i"}, kNoInput, 1, {}},
       {"mode word after -i is an input",
-       {"a.txt"}, {"-i", "a.txt", "decrypt", "-p", "pw"},
-       Enc("a.txt", "./a.txt.quillforted") + "Input file missing: decrypt\n", 1,
+       {"a.txt"},
+       {"-i", "a.txt", "decrypt", "-p", "pw"},
+       Enc("a.txt", "./a.txt.quillforted") + "Input file missing: decrypt\n",
+       1,
        {"a.txt", "a.txt.quillforted"}},
-      {"mode word before -i", {"a.txt.quillforted"}, {"decrypt", "-i", "a.txt.quillforted", "-p", "pw"},
-       Dec("a.txt.quillforted", "a.txt"), 0, {"a.txt", "a.txt.quillforted"}},
-      {"-i stops at a dash word", {"a", "b"}, {"-i", "a", "-x", "b", "-p", "pw"},
-       Enc("a", "a.quillforted"), 0, {"a", "a.quillforted", "b"}},
-      {"-o takes the next word verbatim", {"a.txt"}, {"-o", "-i", "a.txt", "-p", "pw"}, kNoInput, 1, {"a.txt"}},
-      {"-p takes a dash word", {"a"}, {"-p", "-i", "-i", "a"}, Enc("a", "a.quillforted"), 0,
+      {"mode word before -i",
+       {"a.txt.quillforted"},
+       {"decrypt", "-i", "a.txt.quillforted", "-p", "pw"},
+       Dec("a.txt.quillforted", "a.txt"),
+       0,
+       {"a.txt", "a.txt.quillforted"}},
+      {"-i stops at a dash word",
+       {"a", "b"},
+       {"-i", "a", "-x", "b", "-p", "pw"},
+       Enc("a", "a.quillforted"),
+       0,
+       {"a", "a.quillforted", "b"}},
+      {"-o takes the next word verbatim",
+       {"a.txt"},
+       {"-o", "-i", "a.txt", "-p", "pw"},
+       kNoInput,
+       1,
+       {"a.txt"}},
+      {"-p takes a dash word",
+       {"a"},
+       {"-p", "-i", "-i", "a"},
+       Enc("a", "a.quillforted"),
+       0,
        {"a", "a.quillforted"}},
-      {"-k with an existing file", {"key", "a"}, {"-k", "key", "-i", "a", "-p", "pw"},
-       Enc("a", "a.quillforted"), 0, {"a", "a.quillforted", "key"}},
-      {"-k with a missing file", {"a"}, {"-k", "nokey", "-i", "a", "-p", "pw"},
-       kKeyFileNotice + Enc("a", "a.quillforted"), 0, {"a", "a.quillforted"}},
-      {"-k before an option", {"a"}, {"-k", "-i", "a", "-p", "pw"}, kKeyFileNotice + Enc("a", "a.quillforted"), 0,
+      {"-k with an existing file",
+       {"key", "a"},
+       {"-k", "key", "-i", "a", "-p", "pw"},
+       Enc("a", "a.quillforted"),
+       0,
+       {"a", "a.quillforted", "key"}},
+      {"-k with a missing file",
+       {"a"},
+       {"-k", "nokey", "-i", "a", "-p", "pw"},
+       kKeyFileNotice + Enc("a", "a.quillforted"),
+       0,
        {"a", "a.quillforted"}},
-      {"-k with a folder", {"f/", "a"}, {"-p", "pw", "-k", "f", "-i", "a"},
-       kKeyFileNotice + Enc("a", "a.quillforted"), 0, {"a", "a.quillforted", "f/"}},
-      {"later words win", {"a", "out/"},
+      {"-k before an option",
+       {"a"},
+       {"-k", "-i", "a", "-p", "pw"},
+       kKeyFileNotice + Enc("a", "a.quillforted"),
+       0,
+       {"a", "a.quillforted"}},
+      {"-k with a folder",
+       {"f/", "a"},
+       {"-p", "pw", "-k", "f", "-i", "a"},
+       kKeyFileNotice + Enc("a", "a.quillforted"),
+       0,
+       {"a", "a.quillforted", "f/"}},
+      {"later words win",
+       {"a", "out/"},
        {"d", "-o", "elsewhere", "e", "-p", "x", "-i", "a", "-p", "pw", "-o", "out"},
-       Enc("a", "out/a.quillforted"), 0, {"a", "out/", "out/a.quillforted"}},
-      {"words are matched whole", {"a"}, {"encrypted", "-I", "a", "-p", "pw", "-ii", "a"}, kNoInput, 1, {"a"}},
-      {"a second -i adds", {"a", "b"}, {"-i", "a", "-p", "pw", "-i", "b"},
-       Enc("a", "./a.quillforted") + Enc("b", "./b.quillforted"), 0, {"a", "a.quillforted", "b", "b.quillforted"}},
+       Enc("a", "out/a.quillforted"),
+       0,
+       {"a", "out/", "out/a.quillforted"}},
+      {"words are matched whole",
+       {"a"},
+       {"encrypted", "-I", "a", "-p", "pw", "-ii", "a"},
+       kNoInput,
+       1,
+       {"a"}},
+      {"a second -i adds",
+       {"a", "b"},
+       {"-i", "a", "-p", "pw", "-i", "b"},
+       Enc("a", "./a.quillforted") + Enc("b", "./b.quillforted"),
+       0,
+       {"a", "a.quillforted", "b", "b.quillforted"}},
   };
   for (const Case& c : cases) Check(c);
 }
 
 TEST(CommandLine, SingleInputTargets) {
   const Case cases[] = {
-      {"encrypt beside the input", {"dir/a.txt"}, {"e", "-p", "pw", "-i", "dir/a.txt"},
-       Enc("dir/a.txt", "dir/a.txt.quillforted"), 0, {"dir/", "dir/a.txt", "dir/a.txt.quillforted"}},
-      {"decrypt strips the suffix", {"dir/a.txt.quillforted"}, {"dec", "-p", "pw", "-i", "dir/a.txt.quillforted"},
-       Dec("dir/a.txt.quillforted", "dir/a.txt"), 0, {"dir/", "dir/a.txt", "dir/a.txt.quillforted"}},
-      {"into a folder", {"dir/a.txt", "out/"}, {"enc", "-p", "pw", "-i", "dir/a.txt", "-o", "out"},
-       Enc("dir/a.txt", "out/a.txt.quillforted"), 0, {"dir/", "dir/a.txt", "out/", "out/a.txt.quillforted"}},
-      {"into a folder ending in /", {"a.txt", "out/"}, {"-p", "pw", "-i", "a.txt", "-o", "out/"},
-       Enc("a.txt", "out/a.txt.quillforted"), 0, {"a.txt", "out/", "out/a.txt.quillforted"}},
-      {"decrypt into a folder", {"a.txt.quillforted", "out/"}, {"d", "-p", "pw", "-i", "a.txt.quillforted", "-o", "out"},
-       Dec("a.txt.quillforted", "out/a.txt"), 0, {"a.txt.quillforted", "out/", "out/a.txt"}},
-      {"decrypt without suffix into a folder", {"a.txt", "out/"}, {"d", "-p", "pw", "-i", "a.txt", "-o", "out"},
-       Dec("a.txt", "out/a.txt"), 0, {"a.txt", "out/", "out/a.txt"}},
-      {"named output, encrypt", {"a.txt"}, {"-p", "pw", "-i", "a.txt", "-o", "b.bin"},
-       "will write to: b.bin\n" + Enc("a.txt", "b.bin"), 0, {"a.txt", "b.bin"}},
-      {"named output, decrypt", {"a.txt.quillforted"}, {"d", "-p", "pw", "-i", "a.txt.quillforted", "-o", "x.quillforted"},
-       "will write to: x.quillforted\n" + Dec("a.txt.quillforted", "x.quillforted"), 0,
+      {"encrypt beside the input",
+       {"dir/a.txt"},
+       {"e", "-p", "pw", "-i", "dir/a.txt"},
+       Enc("dir/a.txt", "dir/a.txt.quillforted"),
+       0,
+       {"dir/", "dir/a.txt", "dir/a.txt.quillforted"}},
+      {"decrypt strips the suffix",
+       {"dir/a.txt.quillforted"},
+       {"dec", "-p", "pw", "-i", "dir/a.txt.quillforted"},
+       Dec("dir/a.txt.quillforted", "dir/a.txt"),
+       0,
+       {"dir/", "dir/a.txt", "dir/a.txt.quillforted"}},
+      {"into a folder",
+       {"dir/a.txt", "out/"},
+       {"enc", "-p", "pw", "-i", "dir/a.txt", "-o", "out"},
+       Enc("dir/a.txt", "out/a.txt.quillforted"),
+       0,
+       {"dir/", "dir/a.txt", "out/", "out/a.txt.quillforted"}},
+      {"into a folder ending in /",
+       {"a.txt", "out/"},
+       {"-p", "pw", "-i", "a.txt", "-o", "out/"},
+       Enc("a.txt", "out/a.txt.quillforted"),
+       0,
+       {"a.txt", "out/", "out/a.txt.quillforted"}},
+      {"decrypt into a folder",
+       {"a.txt.quillforted", "out/"},
+       {"d", "-p", "pw", "-i", "a.txt.quillforted", "-o", "out"},
+       Dec("a.txt.quillforted", "out/a.txt"),
+       0,
+       {"a.txt.quillforted", "out/", "out/a.txt"}},
+      {"decrypt without suffix into a folder",
+       {"a.txt", "out/"},
+       {"d", "-p", "pw", "-i", "a.txt", "-o", "out"},
+       Dec("a.txt", "out/a.txt"),
+       0,
+       {"a.txt", "out/", "out/a.txt"}},
+      {"named output, encrypt",
+       {"a.txt"},
+       {"-p", "pw", "-i", "a.txt", "-o", "b.bin"},
+       "will write to: b.bin\n" + Enc("a.txt", "b.bin"),
+       0,
+       {"a.txt", "b.bin"}},
+      {"named output, decrypt",
+       {"a.txt.quillforted"},
+       {"d", "-p", "pw", "-i", "a.txt.quillforted", "-o", "x.quillforted"},
+       "will write to: x.quillforted\n" + Dec("a.txt.quillforted", "x.quillforted"),
+       0,
        {"a.txt.quillforted", "x.quillforted"}},
-      {"decrypt without suffix or -o", {"a.txt"}, {"d", "-p", "pw", "-i", "a.txt"},
-       "input does not end with .quillforted, use '-o' to name the output!\n", 1, {"a.txt"}},
-      {"suffix is case-sensitive", {"a.QUILLFORTED"}, {"d", "-p", "pw", "-i", "a.QUILLFORTED"},
-       "input does not end with .quillforted, use '-o' to name the output!\n", 1, {"a.QUILLFORTED"}},
-      {"single folder input", {"dir/"}, {"-p", "pw", "-i", "dir"}, "Folders cannot be input: dir\n", 1, {"dir/"}},
+      {"decrypt without suffix or -o",
+       {"a.txt"},
+       {"d", "-p", "pw", "-i", "a.txt"},
+       "input does not end with .quillforted, use '-o' to name the output!\n",
+       1,
+       {"a.txt"}},
+      {"suffix is case-sensitive",
+       {"a.QUILLFORTED"},
+       {"d", "-p", "pw", "-i", "a.QUILLFORTED"},
+       "input does not end with .quillforted, use '-o' to name the output!\n",
+       1,
+       {"a.QUILLFORTED"}},
+      {"single folder input",
+       {"dir/"},
+       {"-p", "pw", "-i", "dir"},
+       "Folders cannot be input: dir\n",
+       1,
+       {"dir/"}},
       {"single missing input", {}, {"-p", "pw", "-i", "nope"}, "Input file missing: nope\n", 1, {}},
-      {"output into a missing folder", {"a"}, {"-p", "pw", "-i", "a", "-o", "no/b"},
-       "will write to: no/b\nENCRYPTING\ntarget could not be opened!\n", 1, {"a"}},
+      {"output into a missing folder",
+       {"a"},
+       {"-p", "pw", "-i", "a", "-o", "no/b"},
+       "will write to: no/b\nENCRYPTING\ntarget could not be opened!\n",
+       1,
+       {"a"}},
   };
   for (const Case& c : cases) Check(c);
 }
 
 TEST(CommandLine, BatchTargets) {
   const Case cases[] = {
-      {"into the current folder", {"dir/a.txt", "b.txt"}, {"-p", "pw", "-i", "dir/a.txt", "b.txt"},
-       Enc("dir/a.txt", "./a.txt.quillforted") + Enc("b.txt", "./b.txt.quillforted"), 0,
+      {"into the current folder",
+       {"dir/a.txt", "b.txt"},
+       {"-p", "pw", "-i", "dir/a.txt", "b.txt"},
+       Enc("dir/a.txt", "./a.txt.quillforted") + Enc("b.txt", "./b.txt.quillforted"),
+       0,
        {"a.txt.quillforted", "b.txt", "b.txt.quillforted", "dir/", "dir/a.txt"}},
-      {"decrypt into a folder", {"a.quillforted", "b", "out/"}, {"d", "-p", "pw", "-i", "a.quillforted", "b", "-o", "out/"},
-       Dec("a.quillforted", "out/a") + Dec("b", "out/b"), 0, {"a.quillforted", "b", "out/", "out/a", "out/b"}},
-      {"output is a file", {"a", "b"}, {"-p", "pw", "-i", "a", "b", "-o", "a"}, "output directory is unavailable!\n", 1,
+      {"decrypt into a folder",
+       {"a.quillforted", "b", "out/"},
+       {"d", "-p", "pw", "-i", "a.quillforted", "b", "-o", "out/"},
+       Dec("a.quillforted", "out/a") + Dec("b", "out/b"),
+       0,
+       {"a.quillforted", "b", "out/", "out/a", "out/b"}},
+      {"output is a file",
+       {"a", "b"},
+       {"-p", "pw", "-i", "a", "b", "-o", "a"},
+       "output directory is unavailable!\n",
+       1,
        {"a", "b"}},
-      {"output is missing", {"a", "b"}, {"-p", "pw", "-i", "a", "b", "-o", "nowhere"},
-       "output directory is unavailable!\n", 1, {"a", "b"}},
-      {"folders, empty and missing names are skipped", {"dir/", "b"}, {"-p", "pw", "-i", "dir", "", "nope", "b"},
-       "Folders cannot be input: dir\nFolders cannot be input: \nInput file missing: nope\n" + Enc("b", "./b.quillforted"),
-       1, {"b", "b.quillforted", "dir/"}},
-      {"decrypting a bare suffix names the folder", {".quillforted", "b.quillforted"},
+      {"output is missing",
+       {"a", "b"},
+       {"-p", "pw", "-i", "a", "b", "-o", "nowhere"},
+       "output directory is unavailable!\n",
+       1,
+       {"a", "b"}},
+      {"folders, empty and missing names are skipped",
+       {"dir/", "b"},
+       {"-p", "pw", "-i", "dir", "", "nope", "b"},
+       "Folders cannot be input: dir\nFolders cannot be input: \nInput file missing: nope\n" +
+           Enc("b", "./b.quillforted"),
+       1,
+       {"b", "b.quillforted", "dir/"}},
+      {"decrypting a bare suffix names the folder",
+       {".quillforted", "b.quillforted"},
        {"d", "-p", "pw", "-i", ".quillforted", "b.quillforted"},
-       "DECRYPTING\ntarget could not be opened!\n" + Dec("b.quillforted", "./b"), 1,
+       "DECRYPTING\ntarget could not be opened!\n" + Dec("b.quillforted", "./b"),
+       1,
        {".quillforted", "b", "b.quillforted"}},
-      {"decrypt in place would overwrite the input", {"a", "b.quillforted"}, {"d", "-p", "pw", "-i", "a", "b.quillforted"},
-       "input and output are the same file: a\n" + Dec("b.quillforted", "./b"), 1, {"a", "b", "b.quillforted"}},
+      {"decrypt in place would overwrite the input",
+       {"a", "b.quillforted"},
+       {"d", "-p", "pw", "-i", "a", "b.quillforted"},
+       "input and output are the same file: a\n" + Dec("b.quillforted", "./b"),
+       1,
+       {"a", "b", "b.quillforted"}},
   };
   for (const Case& c : cases) Check(c);
 }
@@ -179,8 +305,17 @@ TEST(CommandLine, BatchTargets) {
 TEST(CommandLine, InputNeverOverwritesItself) {
   const std::string same = "input and output are the same file: a.txt\n";
   const Case cases[] = {
-      {"same path", {"a.txt"}, {"-p", "pw", "-i", "a.txt", "-o", "a.txt"}, "will write to: a.txt\n" + same, 1, {"a.txt"}},
-      {"./ spelling", {"a.txt"}, {"-p", "pw", "-i", "a.txt", "-o", "./a.txt"}, "will write to: ./a.txt\n" + same, 1,
+      {"same path",
+       {"a.txt"},
+       {"-p", "pw", "-i", "a.txt", "-o", "a.txt"},
+       "will write to: a.txt\n" + same,
+       1,
+       {"a.txt"}},
+      {"./ spelling",
+       {"a.txt"},
+       {"-p", "pw", "-i", "a.txt", "-o", "./a.txt"},
+       "will write to: ./a.txt\n" + same,
+       1,
        {"a.txt"}},
       {"into its own folder", {"a.txt"}, {"d", "-p", "pw", "-i", "a.txt", "-o", "."}, same, 1, {"a.txt"}},
   };
@@ -190,7 +325,9 @@ TEST(CommandLine, InputNeverOverwritesItself) {
   for (bool hard : {false, true}) {
     ScratchFolder dir;
     WriteFile(dir / "a.txt", "only copy");
-    ASSERT_EQ(hard ? link((dir / "a.txt").c_str(), (dir / "other").c_str()) : symlink("a.txt", (dir / "other").c_str()), 0);
+    ASSERT_EQ(hard ? link((dir / "a.txt").c_str(), (dir / "other").c_str())
+                   : symlink("a.txt", (dir / "other").c_str()),
+              0);
     ProgramResult result = RunProgram({"-p", "pw", "-i", "a.txt", "-o", "other"}, dir.path);
     EXPECT_EQ(result.out, "will write to: other\n" + same);
     EXPECT_EQ(result.status, 1);
@@ -200,8 +337,12 @@ TEST(CommandLine, InputNeverOverwritesItself) {
 
 TEST(CommandLine, RefusedPasswordEndsTheRunBeforeAnyFile) {
   // "wrap790" draws no acceptable table set in a thousand attempts.
-  Check({"refused", {"a", "b"}, {"-p", "wrap790", "-i", "nope", "a", "b"},
-         "Input file missing: nope\nENCRYPTING\n" + kRefusal, 1, {"a", "b"}});
+  Check({"refused",
+         {"a", "b"},
+         {"-p", "wrap790", "-i", "nope", "a", "b"},
+         "Input file missing: nope\nENCRYPTING\n" + kRefusal,
+         1,
+         {"a", "b"}});
 }
 
 // Files from 25,000,000 bytes on go to the parallel engine, which writes the same
@@ -214,8 +355,9 @@ TEST(CommandLine, RoundTripsOnBothEngines) {
     WriteFile(dir / "f", plain);
     const bool parallel = size >= 25000000;
     ProgramResult enc = RunProgram({"-p", "round trip", "-i", "f"}, dir.path);
-    std::string report = parallel ? "ENCRYPTING\ninput file: f\noutput file:f.quillforted\neffective speed:#MB/s\n"
-                                  : Enc("f", "f.quillforted");
+    std::string report = parallel
+                             ? "ENCRYPTING\ninput file: f\noutput file:f.quillforted\neffective speed:#MB/s\n"
+                             : Enc("f", "f.quillforted");
     EXPECT_EQ(MaskFigures(enc.out), report);
     EXPECT_EQ(enc.status, 0);
 

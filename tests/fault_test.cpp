@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr uint64_t kSerialSize = 200000;     // a file for the serial engine
+constexpr uint64_t kSerialSize = 200000;      // a file for the serial engine
 constexpr uint64_t kParallelSize = 26000000;  // and one for the parallel engine
 
 std::string Encrypted(std::string data, std::string_view password) {
@@ -48,7 +48,8 @@ TEST(Fault, FullDevice) {
   WriteFile(dir / "old", "precious");
   for (const char* input : {"small", "big"}) {
     ExpectFailsCleanly(dir,
-                       {input, {"encrypt", "-p", "pw", "-i", input, "-o", "/dev/full"},
+                       {input,
+                        {"encrypt", "-p", "pw", "-i", input, "-o", "/dev/full"},
                         "will write to: /dev/full\nENCRYPTING\ntarget could not be written!\n"},
                        dir / "old");
   }
@@ -67,15 +68,18 @@ TEST(Fault, FullFilesystem) {
   WriteFile(dir / "tiny/old", "precious");
   for (const char* input : {"small", "big"}) {
     ExpectFailsCleanly(dir,
-                       {input, {"encrypt", "-p", "pw", "-i", input, "-o", "tiny/old"},
+                       {input,
+                        {"encrypt", "-p", "pw", "-i", input, "-o", "tiny/old"},
                         "will write to: tiny/old\nENCRYPTING\ntarget could not be written!\n"},
                        dir / "tiny/old");
     EXPECT_EQ(ListFolder(dir / "tiny"), (std::vector<std::string>{"old"}));
   }
-  ProgramResult batch = RunProgram({"encrypt", "-p", "pw", "-i", "big", "small", "note", "-o", "tiny"}, dir.path);
-  EXPECT_EQ(WithoutFigures(batch.out), "ENCRYPTING\ntarget could not be written!\n"
-                                       "ENCRYPTING\ntarget could not be written!\n" +
-                                           SerialReport("ENCRYPTING", "note", "tiny/note.quillforted"));
+  ProgramResult batch =
+      RunProgram({"encrypt", "-p", "pw", "-i", "big", "small", "note", "-o", "tiny"}, dir.path);
+  EXPECT_EQ(WithoutFigures(batch.out),
+            "ENCRYPTING\ntarget could not be written!\n"
+            "ENCRYPTING\ntarget could not be written!\n" +
+                SerialReport("ENCRYPTING", "note", "tiny/note.quillforted"));
   EXPECT_EQ(batch.status, 1);
   EXPECT_EQ(ListFolder(dir / "tiny"), (std::vector<std::string>{"note.quillforted", "old"}));
   EXPECT_EQ(ReadFile(dir / "tiny/note.quillforted"), Encrypted("fits", "pw"));
@@ -109,12 +113,17 @@ TEST(Fault, ReadOnlyTargetFolder) {
   WriteFile(dir / "small", PatternBytes(kSerialSize));
   MakeSparseFile(dir / "big", kParallelSize);
   const FaultCase cases[] = {
-      {"replace a file", {"e", "-p", "pw", "-i", "small", "-o", "ro/old"},
+      {"replace a file",
+       {"e", "-p", "pw", "-i", "small", "-o", "ro/old"},
        "will write to: ro/old\nENCRYPTING\ntarget could not be opened!\n"},
-      {"replace a file, parallel", {"e", "-p", "pw", "-i", "big", "-o", "ro/old"},
+      {"replace a file, parallel",
+       {"e", "-p", "pw", "-i", "big", "-o", "ro/old"},
        "will write to: ro/old\nENCRYPTING\ntarget could not be opened!\n"},
-      {"into the folder", {"e", "-p", "pw", "-i", "small", "-o", "ro"}, "ENCRYPTING\ntarget could not be opened!\n"},
-      {"a batch", {"e", "-p", "pw", "-i", "small", "big", "-o", "ro/"},
+      {"into the folder",
+       {"e", "-p", "pw", "-i", "small", "-o", "ro"},
+       "ENCRYPTING\ntarget could not be opened!\n"},
+      {"a batch",
+       {"e", "-p", "pw", "-i", "small", "big", "-o", "ro/"},
        "ENCRYPTING\ntarget could not be opened!\nENCRYPTING\ntarget could not be opened!\n"},
   };
   for (const FaultCase& c : cases) ExpectFailsCleanly(dir, c, dir / "ro/old");
@@ -129,11 +138,14 @@ TEST(Fault, TargetIsAFolder) {
   mkdir((dir / "x").c_str(), 0755);
   mkdir((dir / "out").c_str(), 0755);
   const FaultCase cases[] = {
-      {"decrypting beside a folder of the same name", {"d", "-p", "pw", "-i", "x.quillforted"},
+      {"decrypting beside a folder of the same name",
+       {"d", "-p", "pw", "-i", "x.quillforted"},
        "DECRYPTING\ntarget could not be opened!\n"},
-      {"a name that is only the suffix", {"d", "-p", "pw", "-i", ".quillforted", "-o", "out"},
+      {"a name that is only the suffix",
+       {"d", "-p", "pw", "-i", ".quillforted", "-o", "out"},
        "DECRYPTING\ntarget could not be opened!\n"},
-      {"a folder that does not exist", {"e", "-p", "pw", "-i", "old", "-o", "nowhere/"},
+      {"a folder that does not exist",
+       {"e", "-p", "pw", "-i", "old", "-o", "nowhere/"},
        "will write to: nowhere/\nENCRYPTING\ntarget could not be opened!\n"},
   };
   for (const FaultCase& c : cases) ExpectFailsCleanly(dir, c, dir / "old");
@@ -152,14 +164,21 @@ TEST(Fault, SameFileUnderAnotherName) {
   const std::string same = "input and output are the same file: ";
   const FaultCase cases[] = {
       {"symlink", {"e", "-p", "pw", "-i", "data", "-o", "link"}, "will write to: link\n" + same + "data\n"},
-      {"symlink as input", {"e", "-p", "pw", "-i", "link", "-o", "data"}, "will write to: data\n" + same + "link\n"},
+      {"symlink as input",
+       {"e", "-p", "pw", "-i", "link", "-o", "data"},
+       "will write to: data\n" + same + "link\n"},
       {"hard link", {"e", "-p", "pw", "-i", "data", "-o", "hard"}, "will write to: hard\n" + same + "data\n"},
-      {"./ spelling", {"e", "-p", "pw", "-i", "data", "-o", "./data"}, "will write to: ./data\n" + same + "data\n"},
-      {"full path", {"e", "-p", "pw", "-i", "data", "-o", dir / "data"},
+      {"./ spelling",
+       {"e", "-p", "pw", "-i", "data", "-o", "./data"},
+       "will write to: ./data\n" + same + "data\n"},
+      {"full path",
+       {"e", "-p", "pw", "-i", "data", "-o", dir / "data"},
        "will write to: " + dir / "data" + "\n" + same + "data\n"},
       {"decrypting into its own folder", {"d", "-p", "pw", "-i", "data", "-o", "."}, same + "data\n"},
       {"decrypting into a symlinked folder", {"d", "-p", "pw", "-i", "data", "-o", "here"}, same + "data\n"},
-      {"a batch into its own folder", {"d", "-p", "pw", "-i", "data", "hard"}, same + "data\n" + same + "hard\n"},
+      {"a batch into its own folder",
+       {"d", "-p", "pw", "-i", "data", "hard"},
+       same + "data\n" + same + "hard\n"},
   };
   for (const FaultCase& c : cases) {
     ExpectFailsCleanly(dir, c, dir / "old");
@@ -191,10 +210,13 @@ TEST(Fault, SourceChangesLengthWhileRead) {
       SCOPED_TRACE(::testing::Message() << size << (grows ? " grows" : " shrinks"));
       ScratchFolder dir;
       std::string temporary;
-      auto program = StartStoppedMidRun({"e", "-p", "pw", "-i", "source", "-o", "old"}, dir.path, dir.path, [&] {
-        MakeSparseFile(dir / "source", size);
-        WriteFile(dir / "old", "precious");
-      }, temporary);
+      auto program = StartStoppedMidRun(
+          {"e", "-p", "pw", "-i", "source", "-o", "old"}, dir.path, dir.path,
+          [&] {
+            MakeSparseFile(dir / "source", size);
+            WriteFile(dir / "old", "precious");
+          },
+          temporary);
       ASSERT_TRUE(program);
       ASSERT_EQ(truncate((dir / "source").c_str(), off_t(grows ? size + 1000000 : size / 3)), 0);
       SignalProgram(*program, SIGCONT);
@@ -213,8 +235,9 @@ TEST(Fault, SourceRemovedWhileRead) {
     SCOPED_TRACE(size);
     ScratchFolder dir;
     std::string temporary;
-    auto program = StartStoppedMidRun({"e", "-p", "pw", "-i", "source", "-o", "target"}, dir.path, dir.path,
-                                      [&] { MakeSparseFile(dir / "source", size); }, temporary);
+    auto program = StartStoppedMidRun(
+        {"e", "-p", "pw", "-i", "source", "-o", "target"}, dir.path, dir.path,
+        [&] { MakeSparseFile(dir / "source", size); }, temporary);
     ASSERT_TRUE(program);
     ASSERT_EQ(unlink((dir / "source").c_str()), 0);
     SignalProgram(*program, SIGCONT);
@@ -231,8 +254,9 @@ TEST(Fault, TwoRunsAtOnceInOneFolder) {
   ScratchFolder dir;
   WriteFile(dir / "small", "small file");
   std::string temporary;
-  auto first = StartStoppedMidRun({"e", "-p", "first", "-i", "big"}, dir.path, dir.path,
-                                  [&] { MakeSparseFile(dir / "big", kParallelSize); }, temporary);
+  auto first = StartStoppedMidRun(
+      {"e", "-p", "first", "-i", "big"}, dir.path, dir.path,
+      [&] { MakeSparseFile(dir / "big", kParallelSize); }, temporary);
   ASSERT_TRUE(first);
   ProgramResult second = RunProgram({"e", "-p", "second", "-i", "big", "small"}, dir.path);
   EXPECT_EQ(second.status, 0) << second.out;
@@ -245,7 +269,8 @@ TEST(Fault, TwoRunsAtOnceInOneFolder) {
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(ReadFile(dir / "big.quillforted") == Encrypted(content, "first"));
   EXPECT_EQ(ReadFile(dir / "small.quillforted"), Encrypted("small file", "second"));
-  EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"big", "big.quillforted", "small", "small.quillforted"}));
+  EXPECT_EQ(ListFolder(dir.path),
+            (std::vector<std::string>{"big", "big.quillforted", "small", "small.quillforted"}));
 }
 
 }  // namespace

@@ -43,23 +43,37 @@ TEST(HostileInput, ArgumentVectorsOfAnyShape) {
   const ArgumentCase cases[] = {
       {"empty words only", {"", "", "-p", "pw", ""}, "you must specify some input files via '-i'!\n", 1},
       {"an empty input", {"-p", "pw", "-i", ""}, "Folders cannot be input: \n", 1},
-      {"empty inputs in a batch", {"-p", "pw", "-i", "", "", "in"},
-       "Folders cannot be input: \nFolders cannot be input: \n" + SerialReport("ENCRYPTING", "in", "./in.quillforted"),
+      {"empty inputs in a batch",
+       {"-p", "pw", "-i", "", "", "in"},
+       "Folders cannot be input: \nFolders cannot be input: \n" +
+           SerialReport("ENCRYPTING", "in", "./in.quillforted"),
        1},
-      {"dashes and unknown options", {"-", "--", "-x", "-p", "pw", "-ii", "in", "-i"},
-       "you must specify some input files via '-i'!\n", 1},
+      {"dashes and unknown options",
+       {"-", "--", "-x", "-p", "pw", "-ii", "in", "-i"},
+       "you must specify some input files via '-i'!\n",
+       1},
       {"a very long input", {"-p", "pw", "-i", longWord}, "Input file missing: " + longWord + "\n", 1},
-      {"a very long output", {"-p", "pw", "-i", "in", "-o", longWord},
-       "will write to: " + longWord + "\nENCRYPTING\ntarget could not be opened!\n", 1},
-      {"a path deeper than the system allows", {"-p", "pw", "-i", deepPath}, "Input file missing: " + deepPath + "\n", 1},
-      {"a target name too long for the folder", {"-p", "pw", "-i", longName}, "ENCRYPTING\ntarget could not be opened!\n",
+      {"a very long output",
+       {"-p", "pw", "-i", "in", "-o", longWord},
+       "will write to: " + longWord + "\nENCRYPTING\ntarget could not be opened!\n",
        1},
-      {"high bytes in words", {high, "-p", "pw", "-k", high + "k", "-i", "in", "-o", high + "out"},
+      {"a path deeper than the system allows",
+       {"-p", "pw", "-i", deepPath},
+       "Input file missing: " + deepPath + "\n",
+       1},
+      {"a target name too long for the folder",
+       {"-p", "pw", "-i", longName},
+       "ENCRYPTING\ntarget could not be opened!\n",
+       1},
+      {"high bytes in words",
+       {high, "-p", "pw", "-k", high + "k", "-i", "in", "-o", high + "out"},
        "key file does not exist! Will use 'quillfort.key' instead.\nwill write to: " + high + "out\n" +
            SerialReport("ENCRYPTING", "in", high + "out"),
        0},
-      {"high bytes in a file name", {"-p", "pw", "-i", high},
-       SerialReport("ENCRYPTING", high, high + ".quillforted"), 0},
+      {"high bytes in a file name",
+       {"-p", "pw", "-i", high},
+       SerialReport("ENCRYPTING", high, high + ".quillforted"),
+       0},
   };
   for (const ArgumentCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -70,8 +84,8 @@ TEST(HostileInput, ArgumentVectorsOfAnyShape) {
   }
   EXPECT_EQ(ReadFile(dir / (high + ".quillforted")), Transformed("named in high bytes", "pw"));
   EXPECT_EQ(ReadFile(dir / (high + "out")), Transformed("some text", "pw"));
-  EXPECT_EQ(ListFolder(dir.path),
-            (std::vector<std::string>{"in", "in.quillforted", longName, high, high + ".quillforted", high + "out"}));
+  EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"in", "in.quillforted", longName, high,
+                                                            high + ".quillforted", high + "out"}));
 }
 
 TEST(HostileInput, ThousandsOfInputs) {
@@ -103,9 +117,8 @@ TEST(HostileInput, PasswordsOfEveryByte) {
   std::string ascending, descending;
   for (int b = 1; b <= 255; ++b) ascending += char(b);
   descending.assign(ascending.rbegin(), ascending.rend());
-  for (const std::string& password :
-       {ascending, descending, std::string(100000, '\xff'), std::string("\x01"), std::string("\xff"), std::string(" "),
-        std::string("-")}) {
+  for (const std::string& password : {ascending, descending, std::string(100000, '\xff'), std::string("\x01"),
+                                      std::string("\xff"), std::string(" "), std::string("-")}) {
     SCOPED_TRACE(password.size());
     ProgramResult encrypted = RunProgram({"e", "-p", password, "-i", "plain", "-o", "enc"}, dir.path);
     ASSERT_EQ(encrypted.status, 0) << encrypted.out;

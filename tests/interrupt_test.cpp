@@ -21,10 +21,13 @@ std::unique_ptr<BackgroundProgram> StopMidRun(const ScratchFolder& dir, const En
                                               const std::string& target, std::string& temporary) {
   std::vector<std::string> arguments{"encrypt", "-p", "pw", "-i", "big"};
   if (!target.empty()) arguments.insert(arguments.end(), {"-o", target});
-  return StartStoppedMidRun(arguments, dir.path, dir.path, [&] {
-    MakeSparseFile(dir / "big", engine.size);
-    if (!target.empty()) WriteFile(dir / target, "precious");
-  }, temporary);
+  return StartStoppedMidRun(
+      arguments, dir.path, dir.path,
+      [&] {
+        MakeSparseFile(dir / "big", engine.size);
+        if (!target.empty()) WriteFile(dir / target, "precious");
+      },
+      temporary);
 }
 
 // Every signal that ends the program by default and that a user, a terminal, a
@@ -57,7 +60,8 @@ TEST(Interrupt, NewTargetNeverAppears) {
     std::string temporary;
     auto program = StopMidRun(dir, engine, "", temporary);
     ASSERT_TRUE(program);
-    EXPECT_TRUE(std::regex_match(temporary, std::regex(R"(\.big\.quillforted\.[A-Za-z0-9]{6})"))) << temporary;
+    EXPECT_TRUE(std::regex_match(temporary, std::regex(R"(\.big\.quillforted\.[A-Za-z0-9]{6})")))
+        << temporary;
     SignalProgram(*program, SIGINT);
     SignalProgram(*program, SIGCONT);
     EXPECT_EQ(FinishProgram(*program).status, 128 + SIGINT);

@@ -38,7 +38,11 @@ TEST(PasswordPrompt, TypedAtATerminal) {
   const std::string longLine(104, 'x');
   const Case cases[] = {
       {"stars, no echo", {"abc\n", "abc\n"}, "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch, 1},
-      {"echo off beforehand", {"abc\n", "abc\n"}, "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch, 1, false},
+      {"echo off beforehand",
+       {"abc\n", "abc\n"},
+       "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch,
+       1,
+       false},
       {"backspace and CR", {"ab\bc\r", "ac\r"}, "ENTER PASSWORD:**\b*\nREPEAT PASSWORD:**" + kMatch, 1},
       {"mismatch", {"abc\n", "abd\n"}, "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMismatch, 1},
       {"empty", {"\n", "\n"}, "ENTER PASSWORD:\nREPEAT PASSWORD:" + kEmpty, 1},
@@ -97,25 +101,57 @@ TEST(PasswordPrompt, ReadFromAPipe) {
   const std::string over(104, 'o');
   const Case cases[] = {
       {"two lines", {"encrypt"}, "abc\nabc\n", "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch, 1},
-      {"empty -p asks", {"decrypt", "-p", ""}, "abc\nabc\n", "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch, 1},
+      {"empty -p asks",
+       {"decrypt", "-p", ""},
+       "abc\nabc\n",
+       "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch,
+       1},
       {"-p skips the prompt", {"-p", "pw"}, "abc\nabc\n", kNoInputs, 1},
       {"CR ends a line", {"e"}, "abc\rabc\r", "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch, 1},
-      {"CR LF leaves an empty second", {"e"}, "abc\r\nabc\r\n", "ENTER PASSWORD:***\nREPEAT PASSWORD:" + kMismatch, 1},
-      {"zero byte cuts", {"e"}, std::string("ab\0cd\nab\n", 9), "ENTER PASSWORD:*****\nREPEAT PASSWORD:**" + kMatch, 1},
+      {"CR LF leaves an empty second",
+       {"e"},
+       "abc\r\nabc\r\n",
+       "ENTER PASSWORD:***\nREPEAT PASSWORD:" + kMismatch,
+       1},
+      {"zero byte cuts",
+       {"e"},
+       std::string("ab\0cd\nab\n", 9),
+       "ENTER PASSWORD:*****\nREPEAT PASSWORD:**" + kMatch,
+       1},
       {"DEL is stored", {"e"}, "ab\x7f\nab\n", "ENTER PASSWORD:***\nREPEAT PASSWORD:**" + kMismatch, 1},
-      {"backspace never below zero", {"e"}, "\b\bab\b\bcd\ncd\n",
-       "ENTER PASSWORD:\b\b**\b\b**\nREPEAT PASSWORD:**" + kMatch, 1},
-      {"end of input ends the entry", {"e"}, "abc\nabc", "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch, 1},
+      {"backspace never below zero",
+       {"e"},
+       "\b\bab\b\bcd\ncd\n",
+       "ENTER PASSWORD:\b\b**\b\b**\nREPEAT PASSWORD:**" + kMatch,
+       1},
+      {"end of input ends the entry",
+       {"e"},
+       "abc\nabc",
+       "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch,
+       1},
       {"no second line", {"e"}, "abc\n", "ENTER PASSWORD:***\nREPEAT PASSWORD:" + kMismatch, 1},
-      {"empty first entry mismatches", {"e"}, "\nabc\n", "ENTER PASSWORD:\nREPEAT PASSWORD:***" + kMismatch, 1},
+      {"empty first entry mismatches",
+       {"e"},
+       "\nabc\n",
+       "ENTER PASSWORD:\nREPEAT PASSWORD:***" + kMismatch,
+       1},
       {"no input at all", {"e"}, "", "ENTER PASSWORD:\nREPEAT PASSWORD:" + kEmpty, 1},
-      {"103 characters", {"e"}, max + "\n" + max + "\n",
-       "ENTER PASSWORD:" + Stars(103) + "\nREPEAT PASSWORD:" + Stars(103) + kMatch, 1},
+      {"103 characters",
+       {"e"},
+       max + "\n" + max + "\n",
+       "ENTER PASSWORD:" + Stars(103) + "\nREPEAT PASSWORD:" + Stars(103) + kMatch,
+       1},
       {"104 characters", {"e"}, over + "abc\n" + over + "\n", "ENTER PASSWORD:" + Stars(107) + kTooLong, 1},
-      {"second entry too long", {"e"}, "abc\n" + over + "\n",
-       "ENTER PASSWORD:***\nREPEAT PASSWORD:" + Stars(104) + kTooLong, 1},
-      {"long line then backspaces", {"e"}, over + "\b\b\n" + max + "\n",
-       "ENTER PASSWORD:" + Stars(104) + "\b\b" + kTooLong, 1},
+      {"second entry too long",
+       {"e"},
+       "abc\n" + over + "\n",
+       "ENTER PASSWORD:***\nREPEAT PASSWORD:" + Stars(104) + kTooLong,
+       1},
+      {"long line then backspaces",
+       {"e"},
+       over + "\b\b\n" + max + "\n",
+       "ENTER PASSWORD:" + Stars(104) + "\b\b" + kTooLong,
+       1},
   };
   ScratchFolder dir;
   for (const Case& c : cases) {
@@ -134,7 +170,10 @@ TEST(PasswordPrompt, EnteredPasswordEncryptsLikeDashP) {
   std::string plain = PatternBytes(5000);
   WriteFile(typed / "a", plain);
   WriteFile(given / "a", plain);
-  std::string secret = "s3cr\x7f" "et with spaces " + std::string(80, 'k');
+  std::string secret =
+      "s3cr\x7f"
+      "et with spaces " +
+      std::string(80, 'k');
   ProgramResult run = RunProgram({"encrypt", "-i", "a"}, typed.path, secret + "\n" + secret + "\n");
   ASSERT_EQ(run.status, 0) << run.out;
   ASSERT_EQ(RunProgram({"encrypt", "-i", "a", "-p", secret}, given.path).status, 0);

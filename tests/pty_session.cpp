@@ -29,7 +29,8 @@ bool ReadScreen(PtySession& session, int timeoutMs) {
 
 int Occurrences(const std::string& haystack, const std::string& needle) {
   int count = 0;
-  for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + needle.size())) {
+  for (size_t at = haystack.find(needle); at != std::string::npos;
+       at = haystack.find(needle, at + needle.size())) {
     ++count;
   }
   return count;
@@ -92,7 +93,8 @@ bool WaitForScreen(PtySession& session, const std::string& text, int count) {
 }
 
 void Type(PtySession& session, const std::string& keys) {
-  if (write(session.master, keys.data(), keys.size()) != ssize_t(keys.size())) throw std::runtime_error("type");
+  if (write(session.master, keys.data(), keys.size()) != ssize_t(keys.size()))
+    throw std::runtime_error("type");
 }
 
 termios TerminalSettings(const PtySession& session) {

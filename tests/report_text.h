@@ -9,12 +9,14 @@ inline std::string WithoutFigures(const std::string& out) {
 }
 
 // The report of one file of the serial engine (below 25,000,000 bytes).
-inline std::string SerialReport(const std::string& header, const std::string& input, const std::string& target) {
+inline std::string SerialReport(const std::string& header, const std::string& input,
+                                const std::string& target) {
   return header + "\ninput file: " + input + "\noutput file:" + target +
          "\nencryption speed:#MB/s\neffective speed:#MB/s\n";
 }
 
 // The report of one file of the parallel engine.
-inline std::string ParallelReport(const std::string& header, const std::string& input, const std::string& target) {
+inline std::string ParallelReport(const std::string& header, const std::string& input,
+                                  const std::string& target) {
   return header + "\ninput file: " + input + "\noutput file:" + target + "\neffective speed:#MB/s\n";
 }

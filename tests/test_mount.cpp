@@ -40,7 +40,8 @@ bool MountTinyTmpfs(TestMount& mount, const std::string& path, size_t bytes) {
 
 bool MountReadOnlyView(TestMount& mount, const std::string& source, const std::string& path) {
   PrivateMountNamespace();
-  if (::mount(source.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) return Failed(mount, "mount --bind");
+  if (::mount(source.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0)
+    return Failed(mount, "mount --bind");
   mount.path = path;
   // A bind mount takes the read-only flag only on a remount.
   if (::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {

@@ -111,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::vector<uint8_t> pieces = data;
     for (size_t i = cuts.size() - 1; i > 0; --i) {
       Seek(cipher, start + cuts[i - 1]);
-      Transform(cipher, decrypt, pieces.data() + cuts[i - 1], pieces.data() + cuts[i - 1], cuts[i] - cuts[i - 1]);
+      Transform(cipher, decrypt, pieces.data() + cuts[i - 1], pieces.data() + cuts[i - 1],
+                cuts[i] - cuts[i - 1]);
     }
     Check(pieces == whole, "pieces after Seek match the whole transform");
 
@@ -119,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::vector<uint8_t> consecutive(n);
     Seek(cipher, start);
     for (size_t i = 1; i < cuts.size(); ++i) {
-      Transform(cipher, decrypt, data.data() + cuts[i - 1], consecutive.data() + cuts[i - 1], cuts[i] - cuts[i - 1]);
+      Transform(cipher, decrypt, data.data() + cuts[i - 1], consecutive.data() + cuts[i - 1],
+                cuts[i] - cuts[i - 1]);
     }
     Check(consecutive == whole, "consecutive calls match the whole transform");
 

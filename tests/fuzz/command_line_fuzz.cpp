@@ -44,7 +44,8 @@ void MakeScratchFolder() {
   mkdir("d", 0755);
   mkdir("d.quillforted", 0755);
   Touch("d/a");
-  if (symlink("a", "l") != 0 || link("a", "h") != 0 || symlink("d", "dl") != 0 || symlink("none", "x") != 0) abort();
+  if (symlink("a", "l") != 0 || link("a", "h") != 0 || symlink("d", "dl") != 0 || symlink("none", "x") != 0)
+    abort();
   if (fchdir(startFd) != 0) abort();
 }
 
@@ -65,7 +66,9 @@ void Check(bool holds, const char* what) {
   }
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 // The parser prints key file notices and at most one missing-argument line, last.
 void CheckParserMessages(const std::string& printed, ParseOutcome outcome) {
