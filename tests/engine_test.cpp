@@ -9,6 +9,7 @@
 #include "engine/parallel_transform.h"
 #include "engine/report.h"
 #include "engine/serial_transform.h"
+#include "expected_bytes.h"
 #include "run_program.h"
 
 namespace {
@@ -20,14 +21,6 @@ Cipher Keyed(std::string_view password) {
   Cipher cipher;
   EXPECT_TRUE(SetPassword(cipher, password));
   return cipher;
-}
-
-std::string InMemory(const std::string& data, Mode mode, std::string_view password) {
-  Cipher cipher = Keyed(password);
-  std::string out = data;
-  auto* bytes = reinterpret_cast<uint8_t*>(out.data());
-  (mode == kDecrypt ? Decrypt : Encrypt)(cipher, bytes, bytes, out.size());
-  return out;
 }
 
 struct Captured {
@@ -61,7 +54,7 @@ TEST(SerialEngine, WritesTheCipherBytesAndTheFourReportLines) {
     for (Mode mode : {kEncrypt, kDecrypt}) {
       Captured run = Capture([&] { return TransformFileSerial(dir / "in", dir / "out", mode, Keyed("pw")); });
       EXPECT_EQ(run.outcome, TransformOutcome::done);
-      EXPECT_EQ(ReadFile(dir / "out"), InMemory(plain, mode, "pw"));
+      EXPECT_EQ(ReadFile(dir / "out"), Transformed(plain, mode, "pw"));
       std::regex report(std::string(mode == kDecrypt ? "DECRYPTING" : "ENCRYPTING") +
                         "\ninput file: " + dir.path + "/in\noutput file:" + dir.path +
                         "/out\nencryption speed:([0-9]+|-)MB/s\neffective speed:([0-9]+|-)MB/s\n");
@@ -79,7 +72,7 @@ TEST(ParallelEngine, MatchesTheSerialEngineForAnyWorkerCount) {
     std::string plain = PatternBytes(size, 3);
     WriteFile(dir / "in", plain);
     for (Mode mode : {kEncrypt, kDecrypt}) {
-      std::string expected = InMemory(plain, mode, "workers");
+      std::string expected = Transformed(plain, mode, "workers");
       for (unsigned workers : {1u, 2u, 7u}) {
         SCOPED_TRACE(::testing::Message()
                      << size << " bytes, mode " << mode << ", " << workers << " workers");
@@ -148,7 +141,7 @@ TEST(Engines, OutputTakesPermissionsAndReplacesThroughSymlinks) {
     EXPECT_TRUE(S_ISLNK(link.st_mode));
     ASSERT_EQ(stat((dir / "real").c_str(), &real), 0);
     EXPECT_EQ(real.st_mode & 0777, 0640u);
-    EXPECT_EQ(ReadFile(dir / "real"), InMemory("hello", kEncrypt, "pw"));
+    EXPECT_EQ(ReadFile(dir / "real"), Transformed("hello", kEncrypt, "pw"));
     EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"in", "link", "real"}));
   }
 }

@@ -5,6 +5,7 @@
 
 #include "background_program.h"
 #include "cipher/cipher.h"
+#include "expected_bytes.h"
 #include "report_text.h"
 #include "run_program.h"
 #include "test_mount.h"
@@ -13,14 +14,6 @@ namespace {
 
 constexpr uint64_t kSerialSize = 200000;      // a file for the serial engine
 constexpr uint64_t kParallelSize = 26000000;  // and one for the parallel engine
-
-std::string Encrypted(std::string data, std::string_view password) {
-  Cipher cipher;
-  EXPECT_TRUE(SetPassword(cipher, password));
-  auto* bytes = reinterpret_cast<uint8_t*>(data.data());
-  Encrypt(cipher, bytes, bytes, data.size());
-  return data;
-}
 
 // A failure case run end to end: what is printed, the status, and that the folder
 // and the old target are as they were.

@@ -3,18 +3,11 @@
 
 #include "background_program.h"
 #include "cipher/cipher.h"
+#include "expected_bytes.h"
 #include "report_text.h"
 #include "run_program.h"
 
 namespace {
-
-std::string Transformed(std::string data, std::string_view password, bool decrypt = false) {
-  Cipher cipher;
-  EXPECT_TRUE(SetPassword(cipher, password));
-  auto* bytes = reinterpret_cast<uint8_t*>(data.data());
-  (decrypt ? Decrypt : Encrypt)(cipher, bytes, bytes, data.size());
-  return data;
-}
 
 std::string AllHighBytes() {
   std::string bytes;
@@ -82,8 +75,8 @@ TEST(HostileInput, ArgumentVectorsOfAnyShape) {
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, c.status);
   }
-  EXPECT_EQ(ReadFile(dir / (high + ".quillforted")), Transformed("named in high bytes", "pw"));
-  EXPECT_EQ(ReadFile(dir / (high + "out")), Transformed("some text", "pw"));
+  EXPECT_EQ(ReadFile(dir / (high + ".quillforted")), Encrypted("named in high bytes", "pw"));
+  EXPECT_EQ(ReadFile(dir / (high + "out")), Encrypted("some text", "pw"));
   EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"in", "in.quillforted", longName, high,
                                                             high + ".quillforted", high + "out"}));
 }
@@ -104,7 +97,7 @@ TEST(HostileInput, ThousandsOfInputs) {
   EXPECT_EQ(WithoutFigures(result.out), expected);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"a", "a.quillforted", "b", "b.quillforted"}));
-  EXPECT_EQ(ReadFile(dir / "b.quillforted"), Transformed("last", "pw"));
+  EXPECT_EQ(ReadFile(dir / "b.quillforted"), Encrypted("last", "pw"));
 }
 
 // Every byte an argument can hold works in a password: the program's result is the
@@ -122,7 +115,7 @@ TEST(HostileInput, PasswordsOfEveryByte) {
     SCOPED_TRACE(password.size());
     ProgramResult encrypted = RunProgram({"e", "-p", password, "-i", "plain", "-o", "enc"}, dir.path);
     ASSERT_EQ(encrypted.status, 0) << encrypted.out;
-    EXPECT_TRUE(ReadFile(dir / "enc") == Transformed(plain, password));
+    EXPECT_TRUE(ReadFile(dir / "enc") == Encrypted(plain, password));
     ProgramResult decrypted = RunProgram({"d", "-p", password, "-i", "enc", "-o", "dec"}, dir.path);
     ASSERT_EQ(decrypted.status, 0) << decrypted.out;
     EXPECT_TRUE(ReadFile(dir / "dec") == plain);
@@ -147,7 +140,7 @@ TEST(HostileInput, EmptyAndSparseFiles) {
                                             ParallelReport("ENCRYPTING", "sparse", "./sparse.quillforted"));
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(ReadFile(dir / "empty.quillforted"), "");
-  EXPECT_TRUE(ReadFile(dir / "sparse.quillforted") == Transformed(SparseFileContent(sparseSize), "pw"));
+  EXPECT_TRUE(ReadFile(dir / "sparse.quillforted") == Encrypted(SparseFileContent(sparseSize), "pw"));
   result = RunProgram({"d", "-p", "pw", "-i", "sparse.quillforted", "-o", "back"}, dir.path);
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(ReadFile(dir / "back") == SparseFileContent(sparseSize));

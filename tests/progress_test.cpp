@@ -13,6 +13,7 @@
 
 #include "cipher/cipher.h"
 #include "engine/progress.h"
+#include "expected_bytes.h"
 #include "run_program.h"
 
 namespace {
@@ -134,14 +135,6 @@ SlowRun RunWithStderr(bool onTerminal, const std::vector<std::string>& arguments
   waitpid(pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
-}
-
-std::string Encrypted(std::string data, std::string_view password) {
-  Cipher cipher;
-  EXPECT_TRUE(SetPassword(cipher, password));
-  auto* bytes = reinterpret_cast<uint8_t*>(data.data());
-  Encrypt(cipher, bytes, bytes, data.size());
-  return data;
 }
 
 // A file that takes longer than half a second shows the line on a terminal and
