@@ -30,6 +30,7 @@ void TransformBench(benchmark::State& state, Kernel kernel, bool decrypt) {
 // figure is the mean over many.
 void KeyScheduleBench(benchmark::State& state) {
   std::vector<std::string> passwords;
+  passwords.reserve(256);
   for (int i = 0; i < 256; ++i) passwords.push_back("password number " + std::to_string(i));
   size_t next = 0;
   for (auto _ : state) {
