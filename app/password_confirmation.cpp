@@ -1,15 +1,10 @@
 #include "app/password_confirmation.h"
 
 #include "app/password_entry.h"
-#include "cipher/cipher_key.h"
+#include "app/secret_text.h"
 #include "engine/console.h"
 
 namespace {
-
-struct EntryWipe {
-  std::string& entry;
-  ~EntryWipe() { WipeBytes(entry.data(), entry.size()); }
-};
 
 bool RefuseLength() {
   Print("\npasswords cannot be longer than 103 characters!\n");
@@ -23,7 +18,7 @@ bool ConfirmPassword(std::string& password) {
   if (ReadPassword(password) == EntryOutcome::tooLong) return RefuseLength();
   Print("\nREPEAT PASSWORD:");
   std::string repeated;
-  EntryWipe wipe{repeated};
+  StringsWipe wipe{{&repeated, 1}};
   if (ReadPassword(repeated) == EntryOutcome::tooLong) return RefuseLength();
   // The user's line end was not echoed, so this message follows the stars directly.
   if (password != repeated) {

@@ -15,12 +15,6 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-// The password's bytes are overwritten before its memory goes back.
-struct PasswordWipe {
-  std::string& password;
-  ~PasswordWipe() { WipeString(password); }
-};
-
 int TransformInputs(RunOptions& options) {
   if (options.inputs.empty()) {
     Print("you must specify some input files via '-i'!\n");
@@ -60,7 +54,7 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
     return kSuccess;
   }
   RunOptions options;
-  PasswordWipe wipe{options.password};
+  StringsWipe wipe{{&options.password, 1}};  // overwritten before its memory goes back
   std::string printed;
   ParseOutcome parsed = ParseCommandLine(arguments, options, printed);
   // Help and version replace everything parsing would have printed.

@@ -36,6 +36,11 @@ bool OpenSource(SourceFile& source, const std::string& path) {
   return true;
 }
 
+bool SourceSizeUnchanged(const SourceFile& source) {
+  struct stat status {};
+  return ::fstat(source.handle.fd, &status) == 0 && uint64_t(status.st_size) == source.size;
+}
+
 ssize_t ReadFull(int fd, void* buffer, size_t size) {
   size_t done = 0;
   while (done < size) {

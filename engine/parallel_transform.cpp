@@ -1,7 +1,6 @@
 #include "engine/parallel_transform.h"
 
 #include <sched.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -146,10 +145,7 @@ TransformOutcome TransformFileParallel(const std::string& input, const std::stri
   RunWorkers(run, workers);
   uint64_t end = ProcessCpuNanoseconds();
 
-  // A source that grew while it was read would leave a copy shorter than the file.
-  struct stat status {};
-  if (run.failure == kNoFailure &&
-      (::fstat(source.handle.fd, &status) != 0 || uint64_t(status.st_size) != source.size)) {
+  if (run.failure == kNoFailure && !SourceSizeUnchanged(source)) {
     Fail(run, kReadFailure);
   }
   if (run.failure == kReadFailure) {

@@ -1,7 +1,5 @@
 #include "engine/serial_transform.h"
 
-#include <sys/stat.h>
-
 #include <memory>
 
 #include "engine/atomic_output.h"
@@ -56,10 +54,7 @@ TransformOutcome TransformFileSerial(const std::string& input, const std::string
     ProgressAdvance(uint64_t(count));
     if (size_t(count) < kSerialBlockSize) break;  // the end of the file
   }
-  // A source that shrank or grew while it was read would leave a copy of the wrong length.
-  struct stat status {};
-  if (totalBytes != source.size || ::fstat(source.handle.fd, &status) != 0 ||
-      uint64_t(status.st_size) != source.size) {
+  if (totalBytes != source.size || !SourceSizeUnchanged(source)) {
     Print("source could not be read!\n");
     return TransformOutcome::failed;
   }
