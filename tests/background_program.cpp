@@ -12,6 +12,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "run_program.h"
+
 namespace {
 
 std::string ReadAll(int fd) {
@@ -49,9 +51,7 @@ void StartProgram(BackgroundProgram& program, const std::vector<std::string>& ar
   program.outFd = memfd_create("quillfort-out", MFD_CLOEXEC);
   program.errFd = memfd_create("quillfort-err", MFD_CLOEXEC);
   if (program.outFd < 0 || program.errFd < 0) throw std::runtime_error("memfd_create");
-  std::vector<char*> argv{const_cast<char*>(QUILLFORT_BINARY)};
-  for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+  std::vector<char*> argv = ProgramArgv(arguments);
   program.pid = fork();
   if (program.pid < 0) throw std::runtime_error("fork");
   if (program.pid == 0) {
@@ -68,9 +68,7 @@ void StartProgram(BackgroundProgram& program, const std::vector<std::string>& ar
     setrlimit(RLIMIT_CORE, &noCore);
     rlimit fileSize{fileSizeLimit, fileSizeLimit};
     setrlimit(RLIMIT_FSIZE, &fileSize);
-    if (chdir(directory.c_str()) != 0) _exit(126);
-    execv(QUILLFORT_BINARY, argv.data());
-    _exit(127);
+    ExecProgram(directory, argv);
   }
 }
 

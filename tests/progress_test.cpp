@@ -82,18 +82,14 @@ SlowRun RunWithStderr(bool onTerminal, const std::vector<std::string>& arguments
   } else if (pipe2(err, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe");
   }
+  std::vector<char*> argv = ProgramArgv(arguments);
   pid_t pid = fork();
   if (pid == 0) {
     int nothing = open("/dev/null", O_RDONLY);
     dup2(nothing, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    if (chdir(dir.path.c_str()) != 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(QUILLFORT_BINARY)};
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(QUILLFORT_BINARY, argv.data());
-    _exit(127);
+    ExecProgram(dir.path, argv);
   }
   close(out[1]);
   close(err[1]);

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "run_program.h"
+
 namespace {
 
 constexpr auto kPatience = std::chrono::seconds(10);
@@ -51,6 +53,7 @@ PtySession::PtySession(const std::vector<std::string>& arguments, const std::str
   }
   tcsetattr(slave, TCSANOW, &settings);
   initial = settings;
+  std::vector<char*> argv = ProgramArgv(arguments);
   pid = fork();
   if (pid == 0) {
     // The program must meet the signals the way it would from a shell.
@@ -65,12 +68,7 @@ PtySession::PtySession(const std::vector<std::string>& arguments, const std::str
     dup2(slave, 2);
     close(master);
     close(slave);
-    if (chdir(directory.c_str()) != 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(QUILLFORT_BINARY)};
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(QUILLFORT_BINARY, argv.data());
-    _exit(127);
+    ExecProgram(directory, argv);
   }
   close(slave);
 }

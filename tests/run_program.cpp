@@ -14,22 +14,31 @@
 #include <sstream>
 #include <stdexcept>
 
+std::vector<char*> ProgramArgv(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv{const_cast<char*>(QUILLFORT_BINARY)};
+  for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+void ExecProgram(const std::string& directory, std::vector<char*>& argv) {
+  if (chdir(directory.c_str()) != 0) _exit(126);
+  execv(QUILLFORT_BINARY, argv.data());
+  _exit(127);
+}
+
 ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::string& directory,
                          const std::string& input) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe");
+  std::vector<char*> argv = ProgramArgv(arguments);
   pid_t pid = fork();
   if (pid == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    if (chdir(directory.c_str()) != 0) _exit(126);
-    std::vector<char*> argv{const_cast<char*>(QUILLFORT_BINARY)};
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(QUILLFORT_BINARY, argv.data());
-    _exit(127);
+    ExecProgram(directory, argv);
   }
   close(in[0]);
   close(out[1]);

@@ -11,6 +11,12 @@ struct ProgramResult {
   int status = -1;  // exit status, or 128 + signal number
 };
 
+// The argument vector of quillfort with these arguments; the strings must outlive it.
+// Built before fork, so the child allocates nothing.
+std::vector<char*> ProgramArgv(const std::vector<std::string>& arguments);
+// In a forked child: enter `directory` and become quillfort (exit 126 or 127 on failure).
+[[noreturn]] void ExecProgram(const std::string& directory, std::vector<char*>& argv);
+
 // Runs quillfort with `arguments` in `directory`, feeding `input` on standard input.
 ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::string& directory,
                          const std::string& input = "");
