@@ -37,6 +37,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
       return ParseOutcome::help;
     } else if (word == "--version") {
       return ParseOutcome::version;
+    } else if (word == "--sync") {
+      options.sync = true;
+      ++i;
     } else if (word == "-o" || word == "-p" || word == "-k") {
       if (i + 1 == count) {
         printed += "missing argument for " + word + "!\n";

@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "app/run_command_line.h"
 #include "app/secret_text.h"
-#include "engine/interrupt_cleanup.h"
+#include "engine/console.h"
+#include "engine/signal_cleanup.h"
 
 namespace {
 
@@ -28,13 +30,20 @@ void OccupyStandardDescriptors() {
 
 int main(int argc, char** argv) {
   OccupyStandardDescriptors();
-  InstallInterruptCleanup();
+  InstallSignalCleanup();
   // A file size limit (ulimit -f) then fails the write like a full disk, instead of
   // ending the process in the middle of a file.
   std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> arguments(argv + 1, argv + argc);
   StringsWipe wipe{arguments};  // the password is among them
-  int status = RunCommandLine(arguments);
+  int status;
+  try {
+    status = RunCommandLine(arguments);
+  } catch (const std::bad_alloc&) {
+    // Everything the run made is gone with the unwinding: its outputs are never committed.
+    Print("not enough memory: the run was stopped!\n");
+    status = 1;
+  }
   // Messages that could not be written (a closed or full standard output) are a failure too.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) status = 1;
   return status;

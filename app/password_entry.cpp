@@ -1,31 +1,16 @@
 #include "app/password_entry.h"
 
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "app/terminal_echo.h"
 #include "cipher/cipher_key.h"
-#include "engine/interrupt_cleanup.h"
 
 namespace {
 
 constexpr int kBackspace = 8;
-
-// Only ECHO changes: canonical input stays as the user had it, so the terminal's own
-// line editing still applies. Each call reads the attributes afresh. Standard input
-// that is no terminal makes both calls fail, and the entry is read the same way.
-void SetEcho(bool on) {
-  termios settings{};
-  if (tcgetattr(STDIN_FILENO, &settings) != 0) return;
-  if (on) {
-    settings.c_lflag |= ECHO;
-  } else {
-    settings.c_lflag &= ~tcflag_t(ECHO);
-  }
-  tcsetattr(STDIN_FILENO, TCSANOW, &settings);
-}
 
 // True when the next getc has to wait for the device rather than take a byte stdio
 // already holds. Flushing only then keeps prompts and stars on screen before every
@@ -46,9 +31,8 @@ EntryOutcome ReadPassword(std::string& entry) {
   int held = 0;
   bool tooLong = false;
 
-  // An interrupt from here on must not leave the terminal without echo.
-  SetEchoRestorePending(true);
-  SetEcho(false);
+  // Standard input that is no terminal is read the same way.
+  EchoOff echoOff(STDIN_FILENO);
   // A terminal that reported its end for the first entry may still give a second.
   std::clearerr(stdin);
   for (;;) {
@@ -69,8 +53,6 @@ EntryOutcome ReadPassword(std::string& entry) {
   }
   std::fflush(stdout);
   buffer[held] = '\0';
-  SetEcho(true);
-  SetEchoRestorePending(false);
 
   entry.reserve(kMaxPasswordLength);
   entry.assign(buffer, std::strlen(buffer));

@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/help_text.h"
 #include "app/password_confirmation.h"
+#include "app/run_plan.h"
 #include "app/secret_text.h"
 #include "app/target_planning.h"
 #include "app/transform_file.h"
@@ -27,10 +28,9 @@ int TransformInputs(RunOptions& options) {
   }
   int status = kSuccess;
   Cipher keyed;  // keyed once, when the first input reaches an engine
-  for (const std::string& input : options.inputs) {
-    TargetPlan plan = PlanTarget(options, input, batch);
-    Print(plan.printed);
-    if (!plan.usable) {
+  for (PlannedInput& planned : PlanRun(options, batch)) {
+    Print(planned.printed);
+    if (!planned.usable) {
       status = kFailure;
       continue;
     }
@@ -40,7 +40,8 @@ int TransformInputs(RunOptions& options) {
       Print("\n");
       return kFailure;
     }
-    if (TransformFile(input, plan.target, options.mode, keyed) != TransformOutcome::done) status = kFailure;
+    FileTask task{std::move(planned.input), std::move(planned.target), options.mode, {options.sync}};
+    if (TransformFile(task, keyed) != TransformOutcome::done) status = kFailure;
     FlushConsole();
   }
   return status;

@@ -10,4 +10,5 @@ struct RunOptions {
   std::vector<std::string> inputs;  // -i, in command-line order, duplicates kept
   Mode mode = kEncrypt;
   std::string password;  // -p, or typed at the prompt
+  bool sync = false;     // --sync: every output durable before it is reported
 };

@@ -1,15 +1,17 @@
 #include "app/transform_file.h"
 
-#include <sys/stat.h>
-
 #include "engine/parallel_transform.h"
+#include "engine/report.h"
 #include "engine/serial_transform.h"
 
-TransformOutcome TransformFile(const std::string& input, const std::string& target, Mode mode,
-                               const Cipher& keyed) {
-  struct stat status {};
-  if (::stat(input.c_str(), &status) == 0 && uint64_t(status.st_size) < kParallelThreshold) {
-    return TransformFileSerial(input, target, mode, keyed);
+TransformOutcome TransformFile(const FileTask& task, const Cipher& keyed) {
+  SourceFile source;
+  Cause cause;
+  if (!OpenSource(source, task.input, cause)) {
+    PrintHeader(task.mode);
+    PrintFailure("source could not be opened!\n", task.input, cause);
+    return TransformOutcome::failed;
   }
-  return TransformFileParallel(input, target, mode, keyed);
+  if (source.size < kParallelThreshold) return TransformFileSerial(task, source, keyed);
+  return TransformFileParallel(task, source, keyed);
 }

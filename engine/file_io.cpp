@@ -1,7 +1,6 @@
 #include "engine/file_io.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,22 +22,6 @@ bool FileHandle::Close() {
   int result = ::close(fd);
   fd = -1;
   return result == 0;
-}
-
-bool OpenSource(SourceFile& source, const std::string& path) {
-  FileHandle handle(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat status {};
-  if (handle.fd < 0 || ::fstat(handle.fd, &status) != 0) return false;
-  source.handle = std::move(handle);
-  source.size = uint64_t(status.st_size);
-  // setuid, setgid and sticky bits are not carried over to a transformed copy.
-  source.permissions = status.st_mode & 0777;
-  return true;
-}
-
-bool SourceSizeUnchanged(const SourceFile& source) {
-  struct stat status {};
-  return ::fstat(source.handle.fd, &status) == 0 && uint64_t(status.st_size) == source.size;
 }
 
 ssize_t ReadFull(int fd, void* buffer, size_t size) {
@@ -70,6 +53,7 @@ bool WriteFull(int fd, const void* buffer, size_t size) {
   while (done < size) {
     ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, size - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;  // a device that takes nothing: never spin on it
     if (n <= 0) return false;
     done += size_t(n);
   }
@@ -81,6 +65,7 @@ bool WriteFullAt(int fd, const void* buffer, size_t size, uint64_t offset) {
   while (done < size) {
     ssize_t n = ::pwrite(fd, static_cast<const char*>(buffer) + done, size - done, off_t(offset + done));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;  // a device that takes nothing: never spin on it
     if (n <= 0) return false;
     done += size_t(n);
   }

@@ -19,19 +19,6 @@ struct FileHandle {
   bool Close();
 };
 
-struct SourceFile {
-  FileHandle handle;
-  uint64_t size = 0;
-  mode_t permissions = 0;
-};
-
-// Opens a source for reading and reads its size and permission bits.
-bool OpenSource(SourceFile& source, const std::string& path);
-
-// The source still has the size it had when opened; a file that shrank or grew
-// while it was read would leave a copy of the wrong length.
-bool SourceSizeUnchanged(const SourceFile& source);
-
 // Reads until `size` bytes or the end of the file; returns the count, or -1 on a read error.
 ssize_t ReadFull(int fd, void* buffer, size_t size);
 ssize_t ReadFullAt(int fd, void* buffer, size_t size, uint64_t offset);

@@ -6,19 +6,19 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "engine/atomic_output.h"
 #include "engine/console.h"
-#include "engine/file_io.h"
 #include "engine/progress.h"
 #include "engine/report.h"
+#include "engine/signal_cleanup.h"
 
 namespace {
 
-enum Failure : int { kNoFailure, kReadFailure, kWriteFailure };
+enum Failure : int { kNoFailure, kReadFailure, kWriteFailure, kOutOfMemory };
 
 // What the workers of one run share. Chunks are handed out in file order by one counter.
 struct ParallelRun {
@@ -29,6 +29,7 @@ struct ParallelRun {
   uint64_t chunkCount;
   std::atomic<uint64_t> nextChunk{0};
   std::atomic<int> failure{kNoFailure};
+  int failureError = 0;  // errno of the first failure, written by whoever set `failure`
   // The kernel serialises buffered writes to one file anyway; taking turns here keeps
   // the waiting workers off the file's lock in the kernel, where they would spin.
   std::mutex writeTurn{};
@@ -52,12 +53,12 @@ void TakeWriteTurn(ParallelRun& run) {
   run.writeTurn.lock();
 }
 
-void Fail(ParallelRun& run, Failure failure) {
+void Fail(ParallelRun& run, Failure failure, int error = 0) {
   int expected = kNoFailure;
-  run.failure.compare_exchange_strong(expected, failure);
+  if (run.failure.compare_exchange_strong(expected, failure)) run.failureError = error;
 }
 
-void TransformWorker(ParallelRun& run) {
+void TransformChunks(ParallelRun& run) {
   Cipher cipher = run.keyed;
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
   while (run.failure.load(std::memory_order_relaxed) == kNoFailure) {
@@ -66,8 +67,9 @@ void TransformWorker(ParallelRun& run) {
     uint64_t offset = chunk * kChunkSize;
     size_t length = size_t(std::min<uint64_t>(kChunkSize, run.source.size - offset));
     // A short read means the source shrank underneath us: never write a wrong length.
-    if (ReadFullAt(run.source.handle.fd, buffer.get(), length, offset) != ssize_t(length)) {
-      Fail(run, kReadFailure);
+    ssize_t count = ReadFullAt(run.source.handle.fd, buffer.get(), length, offset);
+    if (count != ssize_t(length)) {
+      Fail(run, kReadFailure, count < 0 ? errno : 0);
       break;
     }
     Seek(cipher, offset);
@@ -85,10 +87,19 @@ void TransformWorker(ParallelRun& run) {
                                     : WriteFull(fd, buffer.get(), length);
     }
     if (!written) {
-      Fail(run, kWriteFailure);
+      Fail(run, kWriteFailure, errno);
       break;
     }
     ProgressAdvance(length);
+  }
+}
+
+// Memory running out on one worker stops them all; the caller learns of it once they are joined.
+void TransformWorker(ParallelRun& run) {
+  try {
+    TransformChunks(run);
+  } catch (const std::bad_alloc&) {
+    Fail(run, kOutOfMemory);
   }
 }
 
@@ -96,6 +107,7 @@ void TransformWorker(ParallelRun& run) {
 // goes on even when no thread can be started.
 void RunWorkers(ParallelRun& run, unsigned workers) {
   std::vector<std::jthread> threads;
+  SignalsHeld held;  // the workers keep signals held; only the main thread handles them
   for (unsigned i = 1; i < workers; ++i) {
     try {
       threads.emplace_back(TransformWorker, std::ref(run));
@@ -118,45 +130,45 @@ unsigned ProcessorCount() {
   return count;
 }
 
-TransformOutcome TransformFileParallel(const std::string& input, const std::string& target, Mode mode,
-                                       const Cipher& keyed, unsigned workers) {
-  PrintHeader(mode);
-  SourceFile source;
-  if (!OpenSource(source, input)) {
-    Print("source could not be opened!\n");
-    return TransformOutcome::failed;
-  }
+TransformOutcome TransformFileParallel(const FileTask& task, SourceFile& source, const Cipher& keyed,
+                                       unsigned workers) {
+  PrintHeader(task.mode);
+  Cause cause;
   OutputFile output;
-  if (!OpenOutput(output, target, source.permissions)) {
-    Print("target could not be opened!\n");
+  if (!OpenOutput(output, task.target, source, cause)) {
+    PrintFailure("target could not be opened!\n", task.target, cause);
     return TransformOutcome::failed;
   }
-  if (!ReserveOutput(output, source.size)) {
-    Print("target could not be written!\n");
+  if (!ReserveOutput(output, source.size, cause)) {
+    PrintFailure("target could not be written!\n", task.target, cause);
     return TransformOutcome::failed;
   }
   // Pipes and devices take their bytes in order, so one worker writes them.
   if (workers == 0) workers = ProcessorCount();
   if (!output.seekable) workers = 1;
 
-  ParallelRun run{source, output, mode, keyed, (source.size + kChunkSize - 1) / kChunkSize};
-  ProgressScope progress(input, source.size);
+  ParallelRun run{source, output, task.mode, keyed, (source.size + kChunkSize - 1) / kChunkSize};
+  ProgressScope progress(task.input, source.size);
   uint64_t start = ProcessCpuNanoseconds();
   RunWorkers(run, workers);
   uint64_t end = ProcessCpuNanoseconds();
 
-  if (run.failure == kNoFailure && !SourceSizeUnchanged(source)) {
-    Fail(run, kReadFailure);
+  if (run.failure == kOutOfMemory) throw std::bad_alloc();
+  if (run.failure == kNoFailure && !SourceUnchanged(source, cause)) {
+    PrintFailure("source could not be read!\n", task.input, cause);
+    return TransformOutcome::failed;
   }
   if (run.failure == kReadFailure) {
-    Print("source could not be read!\n");
+    PrintFailure("source could not be read!\n", task.input,
+                 run.failureError ? Cause{run.failureError} : PhraseCause(kChangedWhileRead));
     return TransformOutcome::failed;
   }
-  if (run.failure == kWriteFailure || !CommitOutput(output)) {
-    Print("target could not be written!\n");
+  if (run.failure == kWriteFailure) cause = Cause{run.failureError};
+  if (run.failure == kWriteFailure || !CommitOutput(output, task.output, cause)) {
+    PrintFailure("target could not be written!\n", task.target, cause);
     return TransformOutcome::failed;
   }
-  PrintFileLines(input, target);
+  PrintFileLines(task.input, task.target);
   PrintSpeedLine("effective speed:", source.size, end - start);
   return TransformOutcome::done;
 }

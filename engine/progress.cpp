@@ -9,7 +9,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "engine/interrupt_cleanup.h"
+#include "engine/signal_cleanup.h"
 
 namespace {
 

@@ -28,8 +28,19 @@ void PrintSpeedLine(std::string_view label, uint64_t bytes, uint64_t nanoseconds
   FlushConsole();
 }
 
-uint64_t ProcessCpuNanoseconds() {
+void PrintFailure(std::string_view message, std::string_view path, const Cause& cause) {
+  (void)path;
+  (void)cause;
+  Print(message);
+}
+
+namespace {
+uint64_t CpuNanoseconds(clockid_t clock) {
   timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  clock_gettime(clock, &now);
   return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
 }
+}  // namespace
+
+uint64_t ProcessCpuNanoseconds() { return CpuNanoseconds(CLOCK_PROCESS_CPUTIME_ID); }
+uint64_t ThreadCpuNanoseconds() { return CpuNanoseconds(CLOCK_THREAD_CPUTIME_ID); }

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/cause.h"
 #include "engine/mode.h"
 
 // "ENCRYPTING" or "DECRYPTING": the first line of every file's transform.
@@ -14,5 +15,10 @@ std::string SpeedFigure(uint64_t bytes, uint64_t nanoseconds);
 void PrintFileLines(std::string_view input, std::string_view target);
 void PrintSpeedLine(std::string_view label, uint64_t bytes, uint64_t nanoseconds);
 
+// A failure message about one file (`path`), and why it failed.
+void PrintFailure(std::string_view message, std::string_view path, const Cause& cause);
+
 // Processor time of the whole process (all threads), in nanoseconds.
 uint64_t ProcessCpuNanoseconds();
+// Processor time of the calling thread, in nanoseconds.
+uint64_t ThreadCpuNanoseconds();

@@ -1,69 +1,68 @@
 #include "engine/serial_transform.h"
 
+#include <algorithm>
 #include <memory>
 
-#include "engine/atomic_output.h"
 #include "engine/console.h"
-#include "engine/file_io.h"
 #include "engine/progress.h"
 #include "engine/report.h"
 
 namespace {
+
 // Large enough that system calls vanish beside the cipher, small enough for the cache.
 constexpr size_t kSerialBlockSize = 256 * 1024;
+
+TransformOutcome Failed(std::string_view message, std::string_view path, const Cause& cause) {
+  PrintFailure(message, path, cause);
+  return TransformOutcome::failed;
+}
+
 }  // namespace
 
-TransformOutcome TransformFileSerial(const std::string& input, const std::string& target, Mode mode,
-                                     const Cipher& keyed) {
-  PrintHeader(mode);
+TransformOutcome TransformFileSerial(const FileTask& task, SourceFile& source, const Cipher& keyed) {
+  PrintHeader(task.mode);
   Cipher cipher = keyed;
   Seek(cipher, 0);
-  SourceFile source;
-  if (!OpenSource(source, input)) {
-    Print("source could not be opened!\n");
-    return TransformOutcome::failed;
-  }
+  Cause cause;
   OutputFile output;
-  if (!OpenOutput(output, target, source.permissions)) {
-    Print("target could not be opened!\n");
-    return TransformOutcome::failed;
+  if (!OpenOutput(output, task.target, source, cause)) {
+    return Failed("target could not be opened!\n", task.target, cause);
   }
-  ProgressScope progress(input, source.size);
+  ProgressScope progress(task.input, source.size);
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kSerialBlockSize);
   uint64_t totalBytes = 0;
   uint64_t cipherNanoseconds = 0;
-  uint64_t start = ProcessCpuNanoseconds();
+  uint64_t start = ThreadCpuNanoseconds();
   for (;;) {
-    ssize_t count = ReadFull(source.handle.fd, buffer.get(), kSerialBlockSize);
-    if (count < 0) {
-      Print("source could not be read!\n");
-      return TransformOutcome::failed;
-    }
-    uint64_t before = ProcessCpuNanoseconds();
-    if (mode == kDecrypt) {
+    // Never more than the size found at the start: a file that grows is caught below.
+    size_t wanted = source.readToEnd ? kSerialBlockSize
+                                     : size_t(std::min<uint64_t>(kSerialBlockSize, source.size - totalBytes));
+    if (wanted == 0) break;
+    ssize_t count = ReadFull(source.handle.fd, buffer.get(), wanted);
+    if (count < 0) return Failed("source could not be read!\n", task.input, SystemCause());
+    uint64_t before = ThreadCpuNanoseconds();
+    if (task.mode == kDecrypt) {
       Decrypt(cipher, buffer.get(), buffer.get(), uint64_t(count));
     } else {
       Encrypt(cipher, buffer.get(), buffer.get(), uint64_t(count));
     }
-    cipherNanoseconds += ProcessCpuNanoseconds() - before;
+    cipherNanoseconds += ThreadCpuNanoseconds() - before;
     totalBytes += uint64_t(count);
     if (!WriteFull(output.handle.fd, buffer.get(), size_t(count))) {
-      Print("target could not be written!\n");
-      return TransformOutcome::failed;
+      return Failed("target could not be written!\n", task.target, SystemCause());
     }
     ProgressAdvance(uint64_t(count));
-    if (size_t(count) < kSerialBlockSize) break;  // the end of the file
+    if (size_t(count) < wanted) break;  // the end of the file
   }
-  if (totalBytes != source.size || !SourceSizeUnchanged(source)) {
-    Print("source could not be read!\n");
-    return TransformOutcome::failed;
+  if (!source.readToEnd && totalBytes != source.size) {
+    return Failed("source could not be read!\n", task.input, PhraseCause(kChangedWhileRead));
   }
-  uint64_t end = ProcessCpuNanoseconds();
-  if (!CommitOutput(output)) {
-    Print("target could not be written!\n");
-    return TransformOutcome::failed;
+  if (!SourceUnchanged(source, cause)) return Failed("source could not be read!\n", task.input, cause);
+  uint64_t end = ThreadCpuNanoseconds();
+  if (!CommitOutput(output, task.output, cause)) {
+    return Failed("target could not be written!\n", task.target, cause);
   }
-  PrintFileLines(input, target);
+  PrintFileLines(task.input, task.target);
   PrintSpeedLine("encryption speed:", totalBytes, cipherNanoseconds);
   PrintSpeedLine("effective speed:", totalBytes, end - start);
   return TransformOutcome::done;

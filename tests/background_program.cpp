@@ -1,15 +1,22 @@
 #include "background_program.h"
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <filesystem>
 #include <stdexcept>
 
 #include "run_program.h"
@@ -35,6 +42,30 @@ bool Reap(BackgroundProgram& program, int options) {
   return true;
 }
 
+// open and openat with O_TMPFILE fail with EOPNOTSUPP, as on a filesystem without it.
+void RefuseUnnamedFiles() {
+  constexpr uint32_t kTmpfileBit = 020000000;  // __O_TMPFILE
+  auto flagsOf = [](int arg) { return uint32_t(offsetof(seccomp_data, args) + arg * sizeof(uint64_t)); };
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 2, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_open, 4, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, flagsOf(2)),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, kTmpfileBit, 3, 2),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, flagsOf(1)),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, kTmpfileBit, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{sizeof filter / sizeof filter[0], filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+    _exit(125);
+  }
+}
+
 }  // namespace
 
 BackgroundProgram::~BackgroundProgram() {
@@ -47,7 +78,7 @@ BackgroundProgram::~BackgroundProgram() {
 }
 
 void StartProgram(BackgroundProgram& program, const std::vector<std::string>& arguments,
-                  const std::string& directory, rlim_t fileSizeLimit) {
+                  const std::string& directory, const ProgramSetup& setup) {
   program.outFd = memfd_create("quillfort-out", MFD_CLOEXEC);
   program.errFd = memfd_create("quillfort-err", MFD_CLOEXEC);
   if (program.outFd < 0 || program.errFd < 0) throw std::runtime_error("memfd_create");
@@ -66,8 +97,9 @@ void StartProgram(BackgroundProgram& program, const std::vector<std::string>& ar
     for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
     rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
-    rlimit fileSize{fileSizeLimit, fileSizeLimit};
+    rlimit fileSize{setup.fileSizeLimit, setup.fileSizeLimit};
     setrlimit(RLIMIT_FSIZE, &fileSize);
+    if (setup.withoutUnnamedFiles) RefuseUnnamedFiles();
     ExecProgram(directory, argv);
   }
 }
@@ -83,54 +115,52 @@ ProgramResult FinishProgram(BackgroundProgram& program) {
   return result;
 }
 
-TemporaryWatch::TemporaryWatch(const std::string& watchedFolder) : folder(watchedFolder) {
-  fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  if (fd < 0 || inotify_add_watch(fd, folder.c_str(), IN_MODIFY) < 0) throw std::runtime_error("inotify");
-}
+namespace {
 
-TemporaryWatch::~TemporaryWatch() { close(fd); }
-
-std::string StopAtTemporaryData(TemporaryWatch& watch, BackgroundProgram& program) {
+// Stops the program once the watch reports a read. True when it is stopped, not ended.
+bool StopAtFirstRead(int watch, BackgroundProgram& program) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
-    pollfd ready{watch.fd, POLLIN, 0};
-    poll(&ready, 1, 20);
-    alignas(inotify_event) char buffer[8192];
-    ssize_t length = read(watch.fd, buffer, sizeof buffer);
-    for (ssize_t at = 0; at < length;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      at += ssize_t(sizeof(inotify_event) + event->len);
-      std::string name = event->len ? event->name : "";
-      struct stat status {};
-      // Blocks are allocated only for written data, not for a length set in advance.
-      if (name.empty() || name[0] != '.' || stat((watch.folder + "/" + name).c_str(), &status) != 0 ||
-          status.st_blocks == 0) {
-        continue;
-      }
+    pollfd ready{watch, POLLIN, 0};
+    if (poll(&ready, 1, 20) > 0) {
       kill(program.pid, SIGSTOP);
-      return Reap(program, WUNTRACED) ? "" : name;
+      return !Reap(program, WUNTRACED);
     }
-    if (Reap(program, WNOHANG)) return "";
+    if (Reap(program, WNOHANG)) return false;
   }
-  return "";
+  return false;
 }
 
+}  // namespace
+
 std::unique_ptr<BackgroundProgram> StartStoppedMidRun(const std::vector<std::string>& arguments,
-                                                      const std::string& directory,
-                                                      const std::string& watchFolder,
+                                                      const std::string& directory, const std::string& source,
                                                       const std::function<void()>& prepare,
-                                                      std::string& temporary) {
+                                                      const ProgramSetup& setup) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     prepare();
-    TemporaryWatch watch(watchFolder);
+    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch < 0 || inotify_add_watch(watch, source.c_str(), IN_ACCESS) < 0)
+      throw std::runtime_error("inotify");
     auto program = std::make_unique<BackgroundProgram>();
-    StartProgram(*program, arguments, directory);
-    temporary = StopAtTemporaryData(watch, *program);
-    if (!temporary.empty() && Exists(watchFolder + "/" + temporary)) return program;
+    StartProgram(*program, arguments, directory, setup);
+    bool stopped = StopAtFirstRead(watch, *program);
+    close(watch);
+    if (stopped) return program;
     kill(program->pid, SIGCONT);
     FinishProgram(*program);
   }
   return nullptr;
+}
+
+std::vector<std::string> HiddenNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (name[0] == '.') names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void SignalProgram(const BackgroundProgram& program, int signal) { kill(program.pid, signal); }

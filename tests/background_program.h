@@ -24,40 +24,33 @@ struct BackgroundProgram {
   ~BackgroundProgram();  // kills and reaps a program still running
 };
 
-// Starts quillfort in `directory` with no standard input, default signal handling,
-// no core files and the given limit on the size of any file it writes.
+// How the program is started beside its arguments.
+struct ProgramSetup {
+  rlim_t fileSizeLimit = RLIM_INFINITY;  // the limit on the size of any file it writes
+  // The program finds no unnamed files (open with O_TMPFILE fails as on a filesystem
+  // without them), so it falls back to named temporaries.
+  bool withoutUnnamedFiles = false;
+};
+
+// Starts quillfort in `directory` with no standard input, default signal handling
+// and no core files.
 void StartProgram(BackgroundProgram& program, const std::vector<std::string>& arguments,
-                  const std::string& directory, rlim_t fileSizeLimit = RLIM_INFINITY);
+                  const std::string& directory, const ProgramSetup& setup = {});
 
 // Waits for the end and collects what the program printed.
 ProgramResult FinishProgram(BackgroundProgram& program);
 
-// Watches a folder for data written to a temporary (a name starting with ".").
-// Create it before starting the program, so no write goes unseen.
-struct TemporaryWatch {
-  int fd = -1;
-  std::string folder;
-  explicit TemporaryWatch(const std::string& watchedFolder);
-  ~TemporaryWatch();
-  TemporaryWatch(const TemporaryWatch&) = delete;
-  TemporaryWatch& operator=(const TemporaryWatch&) = delete;
-};
-
-// Stops the program (SIGSTOP) as soon as a temporary in the watched folder holds
-// data. Returns the temporary's name, or "" when the program ended first or nothing
-// was written within 30 seconds. The temporary may be gone when the program won the
-// race and finished before the stop: check that it still exists.
-std::string StopAtTemporaryData(TemporaryWatch& watch, BackgroundProgram& program);
-
-// Starts the program and stops it once a temporary in `watchFolder` holds data, with
-// `prepare` run before each start. A run that is done before the stop lands is
-// started again, up to five times. Null when no run could be stopped; `temporary`
-// gets the temporary's name.
+// Starts the program and stops it (SIGSTOP) as soon as it has read from `source`:
+// its output is open by then, and the transform under way. `prepare` runs before each
+// start. A run that is done before the stop lands is started again, up to five
+// times. Null when no run could be stopped.
 std::unique_ptr<BackgroundProgram> StartStoppedMidRun(const std::vector<std::string>& arguments,
-                                                      const std::string& directory,
-                                                      const std::string& watchFolder,
+                                                      const std::string& directory, const std::string& source,
                                                       const std::function<void()>& prepare,
-                                                      std::string& temporary);
+                                                      const ProgramSetup& setup = {});
+
+// Names in a folder that start with "." (temporaries and hidden names), sorted.
+std::vector<std::string> HiddenNames(const std::string& folder);
 
 // Sends a signal; SIGCONT lets a stopped program go on.
 void SignalProgram(const BackgroundProgram& program, int signal);

@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "app/transform_file.h"
 #include "cipher/cipher.h"
 #include "engine/console.h"
 #include "engine/parallel_transform.h"
@@ -27,6 +28,18 @@ struct Captured {
   TransformOutcome outcome;
   std::string out;
 };
+
+// One engine on one file, the source opened as the run opens it; a source that
+// cannot be opened goes the run's way too.
+TransformOutcome RunEngine(bool parallel, const std::string& input, const std::string& target, Mode mode,
+                           std::string_view password = "pw", unsigned workers = 2) {
+  FileTask task{input, target, mode, {}};
+  SourceFile source;
+  Cause cause;
+  if (!OpenSource(source, input, cause)) return TransformFile(task, Keyed(password));
+  return parallel ? TransformFileParallel(task, source, Keyed(password), workers)
+                  : TransformFileSerial(task, source, Keyed(password));
+}
 
 template <typename Run>
 Captured Capture(Run run) {
@@ -52,7 +65,7 @@ TEST(SerialEngine, WritesTheCipherBytesAndTheFourReportLines) {
     std::string plain = PatternBytes(size, size);
     WriteFile(dir / "in", plain);
     for (Mode mode : {kEncrypt, kDecrypt}) {
-      Captured run = Capture([&] { return TransformFileSerial(dir / "in", dir / "out", mode, Keyed("pw")); });
+      Captured run = Capture([&] { return RunEngine(false, dir / "in", dir / "out", mode); });
       EXPECT_EQ(run.outcome, TransformOutcome::done);
       EXPECT_EQ(ReadFile(dir / "out"), Transformed(plain, mode, "pw"));
       std::regex report(std::string(mode == kDecrypt ? "DECRYPTING" : "ENCRYPTING") +
@@ -76,8 +89,8 @@ TEST(ParallelEngine, MatchesTheSerialEngineForAnyWorkerCount) {
       for (unsigned workers : {1u, 2u, 7u}) {
         SCOPED_TRACE(::testing::Message()
                      << size << " bytes, mode " << mode << ", " << workers << " workers");
-        Captured run = Capture(
-            [&] { return TransformFileParallel(dir / "in", dir / "out", mode, Keyed("workers"), workers); });
+        Captured run =
+            Capture([&] { return RunEngine(true, dir / "in", dir / "out", mode, "workers", workers); });
         EXPECT_EQ(run.outcome, TransformOutcome::done);
         EXPECT_TRUE(ReadFile(dir / "out") == expected);
         std::regex report(std::string(mode == kDecrypt ? "DECRYPTING" : "ENCRYPTING") +
@@ -101,7 +114,8 @@ TEST(Engines, FailuresLeaveTheTargetAlone) {
   };
   const Case cases[] = {
       {dir / "missing", dir / "old", "source could not be opened!\n"},
-      {dir / "folder", dir / "old", "source could not be read!\n"},
+      {dir / "folder", dir / "old", "source could not be opened!\n"},
+      {"/dev/zero", dir / "old", "source could not be opened!\n"},
       {dir / "in", dir / "folder", "target could not be opened!\n"},
       {dir / "in", dir / "folder/", "target could not be opened!\n"},
       {dir / "in", dir / "no/such/folder/x", "target could not be opened!\n"},
@@ -111,10 +125,7 @@ TEST(Engines, FailuresLeaveTheTargetAlone) {
   for (const Case& c : cases) {
     for (bool parallel : {false, true}) {
       SCOPED_TRACE(c.input + " -> " + c.target + (parallel ? " parallel" : " serial"));
-      Captured run = Capture([&] {
-        return parallel ? TransformFileParallel(c.input, c.target, kEncrypt, Keyed("pw"), 2)
-                        : TransformFileSerial(c.input, c.target, kEncrypt, Keyed("pw"));
-      });
+      Captured run = Capture([&] { return RunEngine(parallel, c.input, c.target, kEncrypt); });
       EXPECT_EQ(run.outcome, TransformOutcome::failed);
       EXPECT_EQ(run.out, "ENCRYPTING\n" + c.message);
       EXPECT_EQ(ReadFile(dir / "old"), "precious");
@@ -130,10 +141,7 @@ TEST(Engines, OutputTakesPermissionsAndReplacesThroughSymlinks) {
   WriteFile(dir / "real", "old content");
   ASSERT_EQ(symlink("real", (dir / "link").c_str()), 0);
   for (bool parallel : {false, true}) {
-    Captured run = Capture([&] {
-      return parallel ? TransformFileParallel(dir / "in", dir / "link", kEncrypt, Keyed("pw"), 2)
-                      : TransformFileSerial(dir / "in", dir / "link", kEncrypt, Keyed("pw"));
-    });
+    Captured run = Capture([&] { return RunEngine(parallel, dir / "in", dir / "link", kEncrypt); });
     ASSERT_EQ(run.outcome, TransformOutcome::done);
     struct stat link {};
     struct stat real {};
@@ -150,10 +158,7 @@ TEST(Engines, WriteDevicesDirectly) {
   ScratchFolder dir;
   WriteFile(dir / "in", PatternBytes(3 * kChunkSize + 5));
   for (bool parallel : {false, true}) {
-    Captured run = Capture([&] {
-      return parallel ? TransformFileParallel(dir / "in", "/dev/null", kDecrypt, Keyed("pw"), 2)
-                      : TransformFileSerial(dir / "in", "/dev/null", kDecrypt, Keyed("pw"));
-    });
+    Captured run = Capture([&] { return RunEngine(parallel, dir / "in", "/dev/null", kDecrypt); });
     EXPECT_EQ(run.outcome, TransformOutcome::done) << run.out;
   }
 }

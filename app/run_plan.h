@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "app/run_options.h"
+
+// What the run does with one input, worked out before the first file is transformed.
+struct PlannedInput {
+  std::string input;
+  std::string target;
+  std::string printed;  // messages to print before the input is handed on (or skipped)
+  bool usable = false;
+};
+
+// Plans every input in order: its target by the naming rules, then the rules of the
+// whole run. An input whose target is another input of the run is skipped, and so
+// is every later input whose target an earlier, different file already writes; the
+// same file named twice is simply transformed again. `batch` inputs go into the
+// folder PrepareBatchFolder left in `options.output`.
+std::vector<PlannedInput> PlanRun(const RunOptions& options, bool batch);

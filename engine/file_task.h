@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+
+#include "engine/mode.h"
+#include "engine/output_commit.h"
+
+// One file's transform as the run planned it.
+struct FileTask {
+  std::string input;  // as the user named it; the report shows it so
+  std::string target;
+  Mode mode = kEncrypt;
+  OutputSettings output;
+};
