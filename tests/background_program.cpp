@@ -117,14 +117,25 @@ ProgramResult FinishProgram(BackgroundProgram& program) {
 
 namespace {
 
-// Stops the program once the watch reports a read. True when it is stopped, not ended.
-bool StopAtFirstRead(int watch, BackgroundProgram& program) {
+// Bytes the program has read so far, from any file.
+uint64_t BytesRead(pid_t pid) {
+  std::string io = ReadFile("/proc/" + std::to_string(pid) + "/io");
+  size_t at = io.find("rchar: ");
+  return at == std::string::npos ? UINT64_MAX : std::stoull(io.substr(at + 7));
+}
+
+// Stops the program once the watch reports a read. True when it is stopped, not
+// ended, and a good part of `source` is still unread.
+bool StopAtFirstRead(int watch, BackgroundProgram& program, const std::string& source) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd ready{watch, POLLIN, 0};
     if (poll(&ready, 1, 20) > 0) {
       kill(program.pid, SIGSTOP);
-      return !Reap(program, WUNTRACED);
+      if (Reap(program, WUNTRACED)) return false;
+      struct stat status {};
+      return stat(source.c_str(), &status) == 0 &&
+             BytesRead(program.pid) + (2 << 20) < uint64_t(status.st_size);
     }
     if (Reap(program, WNOHANG)) return false;
   }
@@ -144,7 +155,7 @@ std::unique_ptr<BackgroundProgram> StartStoppedMidRun(const std::vector<std::str
       throw std::runtime_error("inotify");
     auto program = std::make_unique<BackgroundProgram>();
     StartProgram(*program, arguments, directory, setup);
-    bool stopped = StopAtFirstRead(watch, *program);
+    bool stopped = StopAtFirstRead(watch, *program, source);
     close(watch);
     if (stopped) return program;
     kill(program->pid, SIGCONT);

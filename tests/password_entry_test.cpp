@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 
+#include "expected_bytes.h"
 #include "pty_session.h"
 #include "run_program.h"
 
@@ -86,6 +88,33 @@ TEST(PasswordPrompt, InterruptTurnsEchoBackOn) {
     EXPECT_EQ(WaitForExit(session), 128 + c.signal);
     EXPECT_TRUE(TerminalEchoes(session));
   }
+}
+
+// Ctrl-Z in the middle of an entry: echo is on while the program is stopped, off
+// again when it continues, and the entry goes on. (The terminal drops the unfinished
+// line on Ctrl-Z, so the entry is what is typed after it.)
+TEST(PasswordPrompt, StoppedAndContinuedMidEntry) {
+  ScratchFolder dir;
+  WriteFile(dir / "a", "plain text");
+  PtySession session({"encrypt", "-i", "a"}, dir.path, true, true);
+  ASSERT_TRUE(WaitForScreen(session, "ENTER PASSWORD:"));
+  Type(session, "half");
+  Type(session, "\x1a");
+  ASSERT_TRUE(WaitForStopped(session, true));
+  EXPECT_TRUE(TerminalEchoes(session));
+  kill(ProgramPid(session), SIGCONT);  // fg
+  ASSERT_TRUE(WaitForStopped(session, false));
+  for (int i = 0; i < 500 && TerminalEchoes(session); ++i) usleep(10000);
+  EXPECT_FALSE(TerminalEchoes(session));
+  Type(session, "whole secret\n");
+  ASSERT_TRUE(WaitForScreen(session, "REPEAT PASSWORD:"));
+  Type(session, "whole secret\n");
+  EXPECT_EQ(WaitForExit(session), 0);
+  EXPECT_TRUE(session.screen.starts_with("ENTER PASSWORD:" + Stars(12) + "\nREPEAT PASSWORD:" + Stars(12) +
+                                         "\npasswords match!\nENCRYPTING\n"))
+      << session.screen;
+  EXPECT_TRUE(TerminalEchoes(session));
+  EXPECT_EQ(ReadFile(dir / "a.quillforted"), Encrypted("plain text", "whole secret"));
 }
 
 // Scripts pipe the password: one line per entry.

@@ -38,9 +38,30 @@ int Occurrences(const std::string& haystack, const std::string& needle) {
   return count;
 }
 
+// The leader of a job-control session: puts the program in the foreground and ends
+// with its status once it ends, as a shell would.
+[[noreturn]] void LeadJob(int slave, const std::string& directory, std::vector<char*>& argv) {
+  pid_t job = fork();
+  if (job == 0) {
+    setpgid(0, 0);
+    signal(SIGTTOU, SIG_IGN);  // taking the foreground from the background is allowed then
+    tcsetpgrp(slave, getpgrp());
+    signal(SIGTTOU, SIG_DFL);
+    close(slave);
+    ExecProgram(directory, argv);
+  }
+  setpgid(job, job);
+  close(slave);
+  int status = 0;
+  while (waitpid(job, &status, WUNTRACED) == job && WIFSTOPPED(status)) {
+  }
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+}
+
 }  // namespace
 
-PtySession::PtySession(const std::vector<std::string>& arguments, const std::string& directory, bool echo) {
+PtySession::PtySession(const std::vector<std::string>& arguments, const std::string& directory, bool echo,
+                       bool jobControl) {
   int slave = -1;
   if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
   termios settings{};
@@ -67,10 +88,29 @@ PtySession::PtySession(const std::vector<std::string>& arguments, const std::str
     dup2(slave, 1);
     dup2(slave, 2);
     close(master);
+    if (jobControl) LeadJob(slave, directory, argv);
     close(slave);
     ExecProgram(directory, argv);
   }
   close(slave);
+}
+
+pid_t ProgramPid(const PtySession& session) {
+  std::string children =
+      ReadFile("/proc/" + std::to_string(session.pid) + "/task/" + std::to_string(session.pid) + "/children");
+  return children.empty() ? session.pid : pid_t(std::stol(children));
+}
+
+bool WaitForStopped(const PtySession& session, bool stopped) {
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::string stat = ReadFile("/proc/" + std::to_string(ProgramPid(session)) + "/stat");
+    size_t state = stat.rfind(')');
+    if (state != std::string::npos && state + 2 < stat.size() && (stat[state + 2] == 'T') == stopped)
+      return true;
+    usleep(10000);
+  }
+  return false;
 }
 
 PtySession::~PtySession() {

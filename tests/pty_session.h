@@ -8,13 +8,17 @@
 #include <vector>
 
 struct PtySession {
-  int master = -1;  // the keyboard and screen side; its settings are the terminal's
-  pid_t pid = -1;
+  int master = -1;     // the keyboard and screen side; its settings are the terminal's
+  pid_t pid = -1;      // the program, or with job control the shell-like leader that waits for it
   std::string screen;  // every byte the program wrote, line ends untranslated
   termios initial{};   // the terminal's settings when the program started
 
   // Starts quillfort with `arguments` in `directory`; `echo` is the terminal's echo setting beforehand.
-  PtySession(const std::vector<std::string>& arguments, const std::string& directory, bool echo = true);
+  // With `jobControl` the program runs as a shell runs a job: in a process group of its
+  // own in the foreground, with a parent in the same session that waits for it, so
+  // Ctrl-Z stops it.
+  PtySession(const std::vector<std::string>& arguments, const std::string& directory, bool echo = true,
+             bool jobControl = false);
   ~PtySession();
   PtySession(const PtySession&) = delete;
   PtySession& operator=(const PtySession&) = delete;
@@ -26,6 +30,10 @@ bool WaitForScreen(PtySession& session, const std::string& text, int count = 1);
 void Type(PtySession& session, const std::string& keys);
 // The terminal's settings right now; still readable after the program ended.
 termios TerminalSettings(const PtySession& session);
+// The program's own process id (under job control, the leader's child).
+pid_t ProgramPid(const PtySession& session);
+// Waits until the program is stopped (true) or running again (false is `stopped`).
+bool WaitForStopped(const PtySession& session, bool stopped);
 // Waits for the program to end (killing it after a few seconds) and reads the rest of
 // the screen; returns the exit status, or 128 + signal number.
 int WaitForExit(PtySession& session);
