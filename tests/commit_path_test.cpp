@@ -184,7 +184,9 @@ TEST(Replacing, StickyFolderRefusesNamesPlantedByOthers) {
       }
       ProgramResult result = RunProgram({"e", "-p", "pw", "-i", "a"}, shared);
       EXPECT_EQ(result.status, refused ? 1 : 0);
-      if (refused) EXPECT_EQ(result.out, "ENCRYPTING\ntarget could not be opened!\n");
+      if (refused) {
+        EXPECT_EQ(result.out, "ENCRYPTING\ntarget could not be opened!\n");
+      }
       EXPECT_EQ(ReadFile(dir / "victim"),
                 plant.name == "symlink" && !refused ? Encrypted("text", "pw") : "the victim's file");
       unlink(target.c_str());

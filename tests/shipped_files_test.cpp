@@ -78,7 +78,7 @@ TEST(BashCompletion, OffersWhatEachPlaceTakes) {
   WriteFile(dir / "a.txt", "");
   WriteFile(dir / "b file.txt", "");
   ASSERT_EQ(mkdir((dir / "dir").c_str(), 0700), 0);
-  const std::string options = "--help\n--version\n-h\n-i\n-k\n-o\n-p\n";
+  const std::string options = "--help\n--sync\n--version\n-h\n-i\n-k\n-o\n-p\n";
   const std::string files = "a.txt\nb file.txt\ndir\n";
   struct Case {
     std::vector<std::string> words;
