@@ -29,6 +29,6 @@ bool ConfirmPassword(std::string& password) {
     Print("\npasswords cannot contain zero characters!\n");
     return false;
   }
-  Print("\npasswords match!\n");
+  PrintNote("\npasswords match!\n");
   return true;
 }

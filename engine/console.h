@@ -1,7 +1,18 @@
 #pragma once
+#include <cstdio>
 #include <string_view>
 
-// Every message of the program goes to standard output, in the order produced.
+// The run's messages, in the order produced. They go to standard output, or to
+// standard error while standard output carries the data.
 void Print(std::string_view text);
+// What a successful run says (headers, reports, notices); nothing in quiet mode.
+void PrintNote(std::string_view text);
+// A line for people on standard error (a cause, a warning); never on standard output.
+void PrintToStandardError(std::string_view text);
 // Makes everything printed so far visible, e.g. before waiting for input.
 void FlushConsole();
+
+void SendMessagesToStandardError();
+void SetQuiet(bool quiet);
+// The stream messages go to, for those that write to it character by character.
+FILE* MessageStream();

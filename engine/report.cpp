@@ -4,7 +4,7 @@
 
 #include "engine/console.h"
 
-void PrintHeader(Mode mode) { Print(mode == kDecrypt ? "DECRYPTING\n" : "ENCRYPTING\n"); }
+void PrintHeader(Mode mode) { PrintNote(mode == kDecrypt ? "DECRYPTING\n" : "ENCRYPTING\n"); }
 
 std::string SpeedFigure(uint64_t bytes, uint64_t nanoseconds) {
   if (nanoseconds == 0) return "-";
@@ -14,17 +14,17 @@ std::string SpeedFigure(uint64_t bytes, uint64_t nanoseconds) {
 }
 
 void PrintFileLines(std::string_view input, std::string_view target) {
-  Print("input file: ");
-  Print(input);
-  Print("\noutput file:");
-  Print(target);
-  Print("\n");
+  PrintNote("input file: ");
+  PrintNote(input);
+  PrintNote("\noutput file:");
+  PrintNote(target);
+  PrintNote("\n");
 }
 
 void PrintSpeedLine(std::string_view label, uint64_t bytes, uint64_t nanoseconds) {
-  Print(label);
-  Print(SpeedFigure(bytes, nanoseconds));
-  Print("MB/s\n");
+  PrintNote(label);
+  PrintNote(SpeedFigure(bytes, nanoseconds));
+  PrintNote("MB/s\n");
   FlushConsole();
 }
 
