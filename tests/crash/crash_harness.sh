@@ -24,6 +24,8 @@
 #   targets=(...)  the paths, relative to the folder, of the files the run writes
 #   checks="..."   extra invariants, by word (may be empty):
 #                    reported  a target the run reported before the cut is complete
+#                    new_may_be_empty  a target that did not exist before may be
+#                              empty after a power cut (counted apart), never partial
 #                    control   an unsafe writer: the round fails unless a cut catches a
 #                              partial target (shows that the cuts land inside runs)
 # and add NAME to the scenarios list below. Expected contents come from running the
@@ -33,7 +35,7 @@
 # shellcheck disable=SC2317 # the scenarios and the trap are called by name
 set -uo pipefail
 
-scenarios=(serial parallel batch sync_batch control)
+scenarios=(serial parallel batch new_batch sync_batch control)
 password='crash harness'
 
 skip() {
@@ -116,6 +118,22 @@ scenario_batch() {
   done
   run+=("${inputs[@]}" -o out/)
   checks=""
+}
+
+# New targets without --sync: after a power cut each may be missing or empty (the
+# data of a new file is not waited for), but never a part of the file.
+scenario_new_batch() {
+  mkdir "$1/in" "$1/out"
+  local i inputs=()
+  run=("$quillfort" encrypt -p "$password" -i)
+  targets=()
+  for i in 1 2 3 4 5 6; do
+    fill "$1/in/scan$i.png" $((i * 230000))
+    inputs+=("in/scan$i.png")
+    targets+=("out/scan$i.png.quillforted")
+  done
+  run+=("${inputs[@]}" -o out/)
+  checks="new_may_be_empty"
 }
 
 # The same with --sync, and half of the targets new: what was reported is durable.
@@ -225,12 +243,15 @@ check_cut() {
       state=new
     elif [ -e "$before/$target" ] && cmp -s "$now/$target" "$before/$target"; then
       state=old
+    elif [[ " $checks " == *" new_may_be_empty "* ]] && [ ! -e "$before/$target" ] && [ ! -s "$now/$target" ]; then
+      state=empty
     else
       state=partial
     fi
     case $state in
       old) ((tally_old++)) ;;
       new) ((tally_new++)) ;;
+      empty) ((tally_empty++)) ;;
       lost)
         ((tally_partial++, problems++))
         problem "$target: gone, the old file is lost"
@@ -311,7 +332,7 @@ run_scenario() {
     source "$work/$scenario.vars"
   fi
 
-  tally_old=0 tally_new=0 tally_partial=0 tally_unsynced=0 tally_leftover=0
+  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_unsynced=0 tally_leftover=0
   local failed=0 shutdowns=0 kills=0 start end
   quiet=0 heading_shown=""
   [[ " $checks " == *" control "* ]] && quiet=1
@@ -331,7 +352,7 @@ run_scenario() {
     problem "exit status $code, $tally_new of ${#targets[@]} targets complete: $(tail -n 3 "$out")"
     ((failed++))
   fi
-  tally_old=0 tally_new=0 tally_partial=0 tally_unsynced=0 tally_leftover=0
+  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_unsynced=0 tally_leftover=0
   local span=$(((end - start) * 5 / 4))
 
   local delay
@@ -385,9 +406,9 @@ run_scenario() {
     fi
   fi
   ((failed > 0)) && status=1
-  summary+=("$(printf '%-16s %-11s %5d %5d %5d %5d %5d %7d %8d %8d %6d  %s' "$round" "$scenario" "$cuts" \
-    "$shutdowns" "$kills" "$tally_old" "$tally_new" "$tally_partial" "$tally_unsynced" "$tally_leftover" \
-    "$failed" "$note")")
+  summary+=("$(printf '%-16s %-11s %5d %5d %5d %5d %5d %5d %7d %8d %8d %6d  %s' "$round" "$scenario" "$cuts" \
+    "$shutdowns" "$kills" "$tally_old" "$tally_new" "$tally_empty" "$tally_partial" "$tally_unsynced" \
+    "$tally_leftover" "$failed" "$note")")
 }
 
 # ---- Rounds ------------------------------------------------------------------------
@@ -405,10 +426,11 @@ for round in "${rounds[@]}"; do
 done
 
 echo
-echo "Outcomes per round and scenario (old, new, partial: targets over all cuts;"
-echo "unsynced: reported but not complete; leftover: other names; failed: cuts with a fault)"
-printf '%-16s %-11s %5s %5s %5s %5s %5s %7s %8s %8s %6s\n' round scenario cuts shut kill old new \
-  partial unsynced leftover failed
+echo "Outcomes per round and scenario (old, new, empty, partial: targets over all cuts, where"
+echo "old is also a new target still absent; unsynced: reported but not complete; leftover:"
+echo "other names; failed: cuts with a fault)"
+printf '%-16s %-11s %5s %5s %5s %5s %5s %5s %7s %8s %8s %6s\n' round scenario cuts shut kill old new \
+  empty partial unsynced leftover failed
 printf '%s\n' "${summary[@]}"
 echo "took $((($(microseconds) - began) / 1000000)) s; seed $seed (CRASH_SEED repeats the delays)"
 exit "$status"
