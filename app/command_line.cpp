@@ -14,10 +14,25 @@ const char* const kUsageText =
     "-k (keyfile) - input/output for a key\n"
     "     if '-k' is not set then program will ask for password!\n";
 
+namespace {
+
+// Options that take the next word as their value, whatever it holds.
+bool TakesValue(const std::string& word) {
+  return word == "-o" || word == "-p" || word == "-k" || word == "--password-file" ||
+         word == "--password-fd" || word == "--password-env";
+}
+
+// -i collects every word up to the next one that starts with '-'; a lone "-" is
+// standard input, and collected too.
+bool IsInputWord(const std::string& word) { return word.empty() || word[0] != '-' || word == "-"; }
+
+}  // namespace
+
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOptions& options,
-                              std::string& printed) {
+                              ParseMessages& messages) {
   const size_t count = arguments.size();
   size_t i = 0;
+  bool sourcesDiffer = false;
   while (i < count) {
     const std::string& word = arguments[i];
     if (word == "e" || word == "enc" || word == "encrypt") {
@@ -27,9 +42,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
       options.mode = kDecrypt;
       ++i;
     } else if (word == "-i") {
-      // Everything up to the next word that starts with '-' is an input, mode words too.
+      // Mode words are inputs here too.
       ++i;
-      while (i < count && (arguments[i].empty() || arguments[i][0] != '-')) {
+      while (i < count && IsInputWord(arguments[i])) {
         options.inputs.push_back(arguments[i]);
         ++i;
       }
@@ -40,9 +55,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
     } else if (word == "--sync") {
       options.sync = true;
       ++i;
-    } else if (word == "-o" || word == "-p" || word == "-k") {
+    } else if (word == "-q" || word == "--quiet") {
+      options.quiet = true;
+      ++i;
+    } else if (TakesValue(word)) {
       if (i + 1 == count) {
-        printed += "missing argument for " + word + "!\n";
+        messages.failure = "missing argument for " + word + "!\n";
         return ParseOutcome::missingArgument;
       }
       const std::string& value = arguments[i + 1];
@@ -50,16 +68,25 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
         options.output = value;
       } else if (word == "-p") {
         ReplaceSecret(options.password, value);
-      } else if (!IsRegularFile(value)) {
-        // No key file is ever read; the word after -k is then read as an ordinary word.
-        printed += "key file does not exist! Will use 'quillfort.key' instead.\n";
-        ++i;
-        continue;
+      } else if (word == "-k") {
+        if (!IsRegularFile(value)) {
+          // No key file is ever read; the word after -k is then read as an ordinary word.
+          messages.notices += "key file does not exist! Will use 'quillfort.key' instead.\n";
+          ++i;
+          continue;
+        }
+      } else {
+        // A later use of the same source replaces the earlier one, as -p does.
+        if (!options.passwordSource.empty() && options.passwordSource != word) sourcesDiffer = true;
+        options.passwordSource = word;
+        options.passwordSourceValue = value;
       }
       i += 2;
     } else {
       ++i;  // unknown words are ignored
     }
   }
+  options.passwordGivenTwoWays =
+      sourcesDiffer || (!options.passwordSource.empty() && !options.password.empty());
   return ParseOutcome::run;
 }

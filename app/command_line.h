@@ -6,13 +6,19 @@
 
 enum class ParseOutcome { run, missingArgument, help, version };
 
-// Reads the arguments (without the program name) into `options`. Messages that
-// parsing prints (the key file notice, a missing argument) are appended to
-// `printed` in order. A missing argument ends the run. The first -h, --help or
-// --version in the place of an option ends parsing: the run then does nothing
-// else (the value after -o or -p is never such a word).
+// What parsing has to say, in the order it is printed: notices (the key file
+// notice), then the message that ended parsing, if any.
+struct ParseMessages {
+  std::string notices;
+  std::string failure;
+};
+
+// Reads the arguments (without the program name) into `options`. A missing argument
+// ends the run. The first -h, --help or --version in the place of an option ends
+// parsing: the run then does nothing else (the value after -o or -p is never such a
+// word).
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOptions& options,
-                              std::string& printed);
+                              ParseMessages& messages);
 
 // The nine lines printed for an empty command line.
 extern const char* const kUsageText;

@@ -1,34 +1,42 @@
 #include "app/password_confirmation.h"
 
-#include "app/password_entry.h"
 #include "app/secret_text.h"
 #include "engine/console.h"
 
 namespace {
 
-bool RefuseLength() {
-  Print("\npasswords cannot be longer than 103 characters!\n");
+void Say(const Dialogue& dialogue, std::string_view text) {
+  if (dialogue.out == MessageStream()) {
+    Print(text);  // in order with the run's other messages
+  } else {
+    std::fwrite(text.data(), 1, text.size(), dialogue.out);
+  }
+}
+
+bool RefuseLength(const Dialogue& dialogue) {
+  Say(dialogue, "\npasswords cannot be longer than 103 characters!\n");
   return false;
 }
 
 }  // namespace
 
-bool ConfirmPassword(std::string& password) {
-  Print("ENTER PASSWORD:");
-  if (ReadPassword(password) == EntryOutcome::tooLong) return RefuseLength();
-  Print("\nREPEAT PASSWORD:");
+bool ConfirmPassword(std::string& password, const Dialogue& dialogue) {
+  Say(dialogue, "ENTER PASSWORD:");
+  if (ReadPassword(password, dialogue) == EntryOutcome::tooLong) return RefuseLength(dialogue);
+  Say(dialogue, "\nREPEAT PASSWORD:");
   std::string repeated;
   StringsWipe wipe{{&repeated, 1}};
-  if (ReadPassword(repeated) == EntryOutcome::tooLong) return RefuseLength();
+  if (ReadPassword(repeated, dialogue) == EntryOutcome::tooLong) return RefuseLength(dialogue);
   // The user's line end was not echoed, so this message follows the stars directly.
   if (password != repeated) {
-    Print("passwords do not match!\n");
+    Say(dialogue, "passwords do not match!\n");
     return false;
   }
   if (password.empty()) {
-    Print("\npasswords cannot contain zero characters!\n");
+    Say(dialogue, "\npasswords cannot contain zero characters!\n");
     return false;
   }
-  PrintNote("\npasswords match!\n");
+  Say(dialogue, dialogue.quiet ? "\n" : "\npasswords match!\n");
+  std::fflush(dialogue.out);
   return true;
 }

@@ -1,7 +1,5 @@
 #include "app/password_entry.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -26,32 +24,32 @@ bool InputWouldWait(FILE* stream) {
 
 }  // namespace
 
-EntryOutcome ReadPassword(std::string& entry) {
+EntryOutcome ReadPassword(std::string& entry, const Dialogue& dialogue) {
   char buffer[kMaxPasswordLength + 1];
   int held = 0;
   bool tooLong = false;
 
-  // Standard input that is no terminal is read the same way.
-  EchoOff echoOff(STDIN_FILENO);
+  // Input that is no terminal is read the same way.
+  EchoOff echoOff(dialogue.terminal);
   // A terminal that reported its end for the first entry may still give a second.
-  std::clearerr(stdin);
+  std::clearerr(dialogue.in);
   for (;;) {
-    if (InputWouldWait(stdin)) std::fflush(stdout);
-    int c = std::getc(stdin);
+    if (InputWouldWait(dialogue.in)) std::fflush(dialogue.out);
+    int c = std::getc(dialogue.in);
     if (c == EOF || c == '\n' || c == '\r') break;
     if (c == kBackspace) {
       if (held > 0) --held;
-      std::putc(kBackspace, stdout);
+      std::putc(kBackspace, dialogue.out);
       continue;
     }
-    std::putc('*', stdout);
+    std::putc('*', dialogue.out);
     if (held < kMaxPasswordLength) {
       buffer[held++] = char(c);
     } else {
       tooLong = true;  // the rest of the line is still read and starred
     }
   }
-  std::fflush(stdout);
+  std::fflush(dialogue.out);
   buffer[held] = '\0';
 
   entry.reserve(kMaxPasswordLength);

@@ -11,4 +11,10 @@ struct RunOptions {
   Mode mode = kEncrypt;
   std::string password;  // -p, or typed at the prompt
   bool sync = false;     // --sync: every output durable before it is reported
+  bool quiet = false;    // -q: nothing printed when all goes well
+  // --password-file, --password-fd or --password-env and its value: where to read
+  // the password; the option's name is empty when none was given.
+  std::string passwordSource;
+  std::string passwordSourceValue;
+  bool passwordGivenTwoWays = false;  // two different of -p and the three above
 };

@@ -6,6 +6,7 @@
 
 #include "app/path_tests.h"
 #include "app/target_planning.h"
+#include "engine/descriptor_paths.h"
 #include "engine/output_commit.h"
 
 namespace {
@@ -66,8 +67,10 @@ std::vector<PlannedInput> PlanRun(const RunOptions& options, bool batch) {
   std::unordered_map<std::string, int> targetIndex;
   for (size_t i = 0; i < count; ++i) {
     TargetPlan single = PlanTarget(options, options.inputs[i], batch);
-    PlannedInput planned{options.inputs[i], single.target, single.printed, single.usable};
-    if (planned.usable) {
+    PlannedInput planned{options.inputs[i], single.target, single.notice, single.printed, single.usable};
+    // Standard output and named descriptors are no file any input could be.
+    bool descriptor = planned.target == "-" || DescriptorNamedBy(planned.target) >= 0;
+    if (planned.usable && !descriptor) {
       Identity targetFile;
       std::vector<std::string> keys = KeysOf(planned.target, targetFile);
       // Another input (not this file under another name): it would be gone before it is read, or after.

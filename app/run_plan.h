@@ -8,7 +8,8 @@
 struct PlannedInput {
   std::string input;
   std::string target;
-  std::string printed;  // messages to print before the input is handed on (or skipped)
+  std::string notice;   // "will write to:", printed first unless the run is quiet
+  std::string printed;  // why the input is skipped
   bool usable = false;
 };
 

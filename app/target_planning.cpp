@@ -1,6 +1,7 @@
 #include "app/target_planning.h"
 
 #include "app/path_tests.h"
+#include "engine/descriptor_paths.h"
 
 namespace {
 
@@ -15,6 +16,23 @@ std::string NameInFolder(const std::string& folder, const std::string& input, Mo
   return WithSlash(folder) + (EndsWithSuffix(name) ? WithoutSuffix(name) : name);
 }
 
+// Standard input, or a pipe named as /dev/fd/N, has no name to derive one from: it
+// goes to standard output, or where -o says.
+TargetPlan PlanStream(const RunOptions& options) {
+  TargetPlan plan;
+  if (options.output.empty()) {
+    plan.target = "-";
+  } else if (options.output != "-" && IsFolder(options.output)) {
+    plan.printed = "standard input needs an output file name: use -o FILE or -o -\n";
+    return plan;
+  } else {
+    plan.notice = "will write to: " + options.output + "\n";
+    plan.target = options.output;
+  }
+  plan.usable = true;
+  return plan;
+}
+
 }  // namespace
 
 bool PrepareBatchFolder(RunOptions& options) {
@@ -26,6 +44,11 @@ bool PrepareBatchFolder(RunOptions& options) {
 
 TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool batch) {
   TargetPlan plan;
+  if (!batch && StreamInputDescriptor(input) >= 0) return PlanStream(options);
+  if (batch && input == "-") {
+    plan.printed = "Input file missing: -\n";  // standard input is no file of a batch
+    return plan;
+  }
   if (IsFolder(input)) {
     plan.printed = "Folders cannot be input: " + input + "\n";
     return plan;
@@ -37,7 +60,7 @@ TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool 
   if (batch || (!options.output.empty() && IsFolder(options.output))) {
     plan.target = NameInFolder(options.output, input, options.mode);
   } else if (!options.output.empty()) {
-    plan.printed = "will write to: " + options.output + "\n";
+    plan.notice = "will write to: " + options.output + "\n";
     plan.target = options.output;
   } else if (options.mode == kEncrypt) {
     plan.target = input + std::string(kSuffix);

@@ -7,7 +7,8 @@
 struct TargetPlan {
   bool usable = false;
   std::string target;
-  std::string printed;  // messages to print before the input is handed on (or skipped)
+  std::string notice;   // "will write to:", printed first unless the run is quiet
+  std::string printed;  // why the input is skipped
 };
 
 // A batch writes into a folder: `-o`, or "./" without it. False when that is not a
@@ -16,5 +17,6 @@ bool PrepareBatchFolder(RunOptions& options);
 
 // Applies the input tests and the naming rules for a single input (batch false)
 // or one input of a batch (after PrepareBatchFolder). Never plans the input itself
-// as its own target.
+// as its own target. A single input "-" (or a pipe named as /dev/fd/N) is a stream,
+// written to standard output unless -o names a file; in a batch "-" is a missing file.
 TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool batch);

@@ -1,5 +1,6 @@
 #include "app/transform_file.h"
 
+#include "engine/descriptor_paths.h"
 #include "engine/parallel_transform.h"
 #include "engine/report.h"
 #include "engine/serial_transform.h"
@@ -7,11 +8,13 @@
 TransformOutcome TransformFile(const FileTask& task, const Cipher& keyed) {
   SourceFile source;
   Cause cause;
-  if (!OpenSource(source, task.input, cause)) {
+  int stream = StreamInputDescriptor(task.input);
+  bool opened = stream >= 0 ? OpenStream(source, stream, cause) : OpenSource(source, task.input, cause);
+  if (!opened) {
     PrintHeader(task.mode);
     PrintFailure("source could not be opened!\n", task.input, cause);
     return TransformOutcome::failed;
   }
-  if (source.size < kParallelThreshold) return TransformFileSerial(task, source, keyed);
+  if (source.stream || source.size < kParallelThreshold) return TransformFileSerial(task, source, keyed);
   return TransformFileParallel(task, source, keyed);
 }

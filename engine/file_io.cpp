@@ -36,6 +36,13 @@ ssize_t ReadFull(int fd, void* buffer, size_t size) {
   return ssize_t(done);
 }
 
+ssize_t ReadSome(int fd, void* buffer, size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, size);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
 ssize_t ReadFullAt(int fd, void* buffer, size_t size, uint64_t offset) {
   size_t done = 0;
   while (done < size) {

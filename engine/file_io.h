@@ -21,6 +21,8 @@ struct FileHandle {
 
 // Reads until `size` bytes or the end of the file; returns the count, or -1 on a read error.
 ssize_t ReadFull(int fd, void* buffer, size_t size);
+// One read: what a pipe or terminal has now, 0 at its end, -1 on an error.
+ssize_t ReadSome(int fd, void* buffer, size_t size);
 ssize_t ReadFullAt(int fd, void* buffer, size_t size, uint64_t offset);
 // Writes all bytes or returns false (short write, full disk, I/O error).
 bool WriteFull(int fd, const void* buffer, size_t size);

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "engine/descriptor_paths.h"
 #include "engine/signal_cleanup.h"
 #include "engine/source_file.h"
 
@@ -239,6 +240,13 @@ OutputFile::~OutputFile() {
 }
 
 bool OpenOutput(OutputFile& output, const std::string& target, const SourceFile& source, Cause& cause) {
+  int descriptor = target == "-" ? STDOUT_FILENO : DescriptorNamedBy(target);
+  if (descriptor >= 0) {
+    output.handle = FileHandle(::fcntl(descriptor, F_DUPFD_CLOEXEC, 3));
+    output.kind = OutputKind::direct;
+    output.seekable = false;
+    return output.handle.fd >= 0 || Fail(cause);
+  }
   if (target.empty()) return Fail(cause, ENOENT);
   if (target.back() == '/') return Fail(cause, EISDIR);
   std::string destination = target;

@@ -23,7 +23,8 @@ struct OutputSettings {
 // beside the target. Only a complete file gets the target's name: a new target is
 // linked into place, an existing one replaced by a rename, so a failed or killed run
 // leaves nothing under the target's name and an existing target as it was. A target
-// that is a device or a FIFO is written directly.
+// that is a device or a FIFO is written directly, and so is "-" (standard output) or
+// a path naming an open descriptor (/dev/stdout, /dev/fd/N).
 enum class OutputKind { unnamed, temporary, direct };
 
 struct OutputFile {

@@ -38,8 +38,11 @@ TransformOutcome TransformFileSerial(const FileTask& task, SourceFile& source, c
     size_t wanted = source.readToEnd ? kSerialBlockSize
                                      : size_t(std::min<uint64_t>(kSerialBlockSize, source.size - totalBytes));
     if (wanted == 0) break;
-    ssize_t count = ReadFull(source.handle.fd, buffer.get(), wanted);
+    // A stream is passed on as it comes, so a slow writer's data never waits in here.
+    ssize_t count = source.stream ? ReadSome(source.handle.fd, buffer.get(), wanted)
+                                  : ReadFull(source.handle.fd, buffer.get(), wanted);
     if (count < 0) return Failed("source could not be read!\n", task.input, SystemCause());
+    if (count == 0) break;
     uint64_t before = ThreadCpuNanoseconds();
     if (task.mode == kDecrypt) {
       Decrypt(cipher, buffer.get(), buffer.get(), uint64_t(count));
@@ -52,7 +55,7 @@ TransformOutcome TransformFileSerial(const FileTask& task, SourceFile& source, c
       return Failed("target could not be written!\n", task.target, SystemCause());
     }
     ProgressAdvance(uint64_t(count));
-    if (size_t(count) < wanted) break;  // the end of the file
+    if (!source.stream && size_t(count) < wanted) break;  // the end of the file
   }
   if (!source.readToEnd && totalBytes != source.size) {
     return Failed("source could not be read!\n", task.input, PhraseCause(kChangedWhileRead));

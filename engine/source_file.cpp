@@ -28,7 +28,20 @@ bool OpenSource(SourceFile& source, const std::string& path, Cause& cause) {
   return true;
 }
 
+bool OpenStream(SourceFile& source, int fd, Cause& cause) {
+  FileHandle handle(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+  if (handle.fd < 0 || ::fstat(handle.fd, &source.status) != 0) {
+    cause = SystemCause();
+    return false;
+  }
+  source.handle = std::move(handle);
+  source.readToEnd = true;
+  source.stream = true;
+  return true;
+}
+
 bool SourceUnchanged(const SourceFile& source, Cause& cause) {
+  if (source.stream) return true;
   struct stat now {};
   if (::fstat(source.handle.fd, &now) != 0) {
     cause = SystemCause();

@@ -15,11 +15,16 @@ struct SourceFile {
   uint64_t size = 0;
   // The file reported no length (files under /proc and /sys do): read it to its end.
   bool readToEnd = false;
+  // A pipe or terminal: read as the data comes, to its end, with nothing to compare.
+  bool stream = false;
 };
 
 // Opens the file once, without waiting (a FIFO put in its place cannot block us), and
 // accepts only a regular file.
 bool OpenSource(SourceFile& source, const std::string& path, Cause& cause);
+
+// Reads from an open descriptor (standard input, or one named as /dev/fd/N) as a stream.
+bool OpenStream(SourceFile& source, int fd, Cause& cause);
 
 // The size, modification time and change time are what they were when the file was
 // opened: nothing wrote to it or replaced it while it was read.

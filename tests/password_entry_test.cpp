@@ -53,7 +53,7 @@ TEST(PasswordPrompt, TypedAtATerminal) {
   ScratchFolder dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    PtySession session({"encrypt"}, dir.path, c.echoBefore);
+    PtySession session({"encrypt"}, dir.path, {.echo = c.echoBefore});
     for (size_t i = 0; i < c.lines.size(); ++i) {
       ASSERT_TRUE(WaitForScreen(session, "PASSWORD:", int(i) + 1)) << session.screen;
       ExpectSettingsBesideEcho(session, false);
@@ -96,7 +96,7 @@ TEST(PasswordPrompt, InterruptTurnsEchoBackOn) {
 TEST(PasswordPrompt, StoppedAndContinuedMidEntry) {
   ScratchFolder dir;
   WriteFile(dir / "a", "plain text");
-  PtySession session({"encrypt", "-i", "a"}, dir.path, true, true);
+  PtySession session({"encrypt", "-i", "a"}, dir.path, {.jobControl = true});
   ASSERT_TRUE(WaitForScreen(session, "ENTER PASSWORD:"));
   Type(session, "half");
   Type(session, "\x1a");

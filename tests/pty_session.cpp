@@ -60,8 +60,9 @@ int Occurrences(const std::string& haystack, const std::string& needle) {
 
 }  // namespace
 
-PtySession::PtySession(const std::vector<std::string>& arguments, const std::string& directory, bool echo,
-                       bool jobControl) {
+PtySession::PtySession(const std::vector<std::string>& arguments, const std::string& directory,
+                       const PtySetup& setup) {
+  const bool echo = setup.echo;
   int slave = -1;
   if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
   termios settings{};
@@ -75,6 +76,19 @@ PtySession::PtySession(const std::vector<std::string>& arguments, const std::str
   tcsetattr(slave, TCSANOW, &settings);
   initial = settings;
   std::vector<char*> argv = ProgramArgv(arguments);
+  int input = -1;
+  if (setup.inputFromPipe) {
+    // A file removed at once reads like a pipe that holds everything and then ends.
+    char name[] = "/tmp/quillfort-pty-input-XXXXXX";
+    input = mkstemp(name);
+    if (input < 0 || write(input, setup.input.data(), setup.input.size()) != ssize_t(setup.input.size()))
+      throw std::runtime_error("pty input");
+    unlink(name);
+    lseek(input, 0, SEEK_SET);
+  }
+  int output = -1;
+  if (!setup.outputPath.empty())
+    output = open(setup.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid = fork();
   if (pid == 0) {
     // The program must meet the signals the way it would from a shell.
@@ -84,15 +98,17 @@ PtySession::PtySession(const std::vector<std::string>& arguments, const std::str
     sigprocmask(SIG_SETMASK, &none, nullptr);
     setsid();
     ioctl(slave, TIOCSCTTY, 0);
-    dup2(slave, 0);
-    dup2(slave, 1);
+    dup2(input >= 0 ? input : slave, 0);
+    dup2(output >= 0 ? output : slave, 1);
     dup2(slave, 2);
     close(master);
-    if (jobControl) LeadJob(slave, directory, argv);
+    if (setup.jobControl) LeadJob(slave, directory, argv);
     close(slave);
     ExecProgram(directory, argv);
   }
   close(slave);
+  if (input >= 0) close(input);
+  if (output >= 0) close(output);
 }
 
 pid_t ProgramPid(const PtySession& session) {

@@ -7,18 +7,28 @@
 #include <string>
 #include <vector>
 
+// How the program meets the terminal.
+struct PtySetup {
+  bool echo = true;  // the terminal's echo setting beforehand
+  // The program runs as a shell runs a job: in a process group of its own in the
+  // foreground, with a parent in the same session that waits for it, so Ctrl-Z stops it.
+  bool jobControl = false;
+  // Standard input from a pipe holding these bytes, not from the terminal.
+  bool inputFromPipe = false;
+  std::string input{};
+  // Standard output into this file, not onto the terminal.
+  std::string outputPath{};
+};
+
 struct PtySession {
   int master = -1;     // the keyboard and screen side; its settings are the terminal's
   pid_t pid = -1;      // the program, or with job control the shell-like leader that waits for it
   std::string screen;  // every byte the program wrote, line ends untranslated
   termios initial{};   // the terminal's settings when the program started
 
-  // Starts quillfort with `arguments` in `directory`; `echo` is the terminal's echo setting beforehand.
-  // With `jobControl` the program runs as a shell runs a job: in a process group of its
-  // own in the foreground, with a parent in the same session that waits for it, so
-  // Ctrl-Z stops it.
-  PtySession(const std::vector<std::string>& arguments, const std::string& directory, bool echo = true,
-             bool jobControl = false);
+  // Starts quillfort with `arguments` in `directory`.
+  PtySession(const std::vector<std::string>& arguments, const std::string& directory,
+             const PtySetup& setup = {});
   ~PtySession();
   PtySession(const PtySession&) = delete;
   PtySession& operator=(const PtySession&) = delete;

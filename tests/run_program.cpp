@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,44 +24,59 @@ std::vector<char*> ProgramArgv(const std::vector<std::string>& arguments) {
 
 void ExecProgram(const std::string& directory, std::vector<char*>& argv) {
   if (chdir(directory.c_str()) != 0) _exit(126);
-  execv(QUILLFORT_BINARY, argv.data());
+  execve(QUILLFORT_BINARY, argv.data(), environ);
   _exit(127);
 }
 
 ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::string& directory,
-                         const std::string& input) {
+                         const std::string& input, const RunSetup& setup) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe");
+  // Extra descriptors hold their bytes in a pipe, small enough to be written before the start.
+  std::vector<std::pair<int, int>> extra;
+  for (const auto& [number, bytes] : setup.descriptors) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0 || write(ends[1], bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+      throw std::runtime_error("descriptor pipe");
+    close(ends[1]);
+    extra.emplace_back(number, ends[0]);
+  }
   std::vector<char*> argv = ProgramArgv(arguments);
+  std::vector<std::string> environment = setup.environment;
+  for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
+    for (auto [number, fd] : extra) dup2(fd, number);
+    if (setup.withoutTerminal) setsid();
+    environ = envp.data();
     ExecProgram(directory, argv);
   }
+  for (auto [number, fd] : extra) close(fd);
   close(in[0]);
   close(out[1]);
   close(err[1]);
-  // Feed standard input in full, then close it so the program sees its end.
+  // Feed standard input while reading what comes back, so a program that writes as
+  // it reads never waits on us; close it at its end so the program sees the end.
   signal(SIGPIPE, SIG_IGN);
-  size_t fed = 0;
-  while (fed < input.size()) {
-    ssize_t n = write(in[1], input.data() + fed, input.size() - fed);
-    if (n <= 0) break;
-    fed += size_t(n);
-  }
-  close(in[1]);
+  fcntl(in[1], F_SETFL, O_NONBLOCK);
   ProgramResult result;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  size_t fed = 0;
+  if (input.empty()) close(in[1]);
+  pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {input.empty() ? -1 : in[1], POLLOUT, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
-  while (open > 0) {
-    poll(fds, 2, -1);
+  while (open > 0 || fds[2].fd >= 0) {
+    poll(fds, 3, -1);
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !fds[i].revents) continue;
-      char buffer[4096];
+      char buffer[65536];
       ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         sinks[i]->append(buffer, size_t(n));
@@ -68,6 +84,14 @@ ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::s
         close(fds[i].fd);
         fds[i].fd = -1;
         --open;
+      }
+    }
+    if (fds[2].fd >= 0 && fds[2].revents) {
+      ssize_t n = write(in[1], input.data() + fed, input.size() - fed);
+      if (n > 0) fed += size_t(n);
+      if ((n < 0 && errno != EAGAIN) || fed == input.size()) {
+        close(in[1]);
+        fds[2].fd = -1;
       }
     }
   }

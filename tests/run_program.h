@@ -17,9 +17,16 @@ std::vector<char*> ProgramArgv(const std::vector<std::string>& arguments);
 // In a forked child: enter `directory` and become quillfort (exit 126 or 127 on failure).
 [[noreturn]] void ExecProgram(const std::string& directory, std::vector<char*>& argv);
 
+// What a run finds besides its arguments and standard input.
+struct RunSetup {
+  bool withoutTerminal = false;            // a session of its own, so /dev/tty cannot be opened
+  std::vector<std::string> environment{};  // NAME=value entries added to the environment
+  std::vector<std::pair<int, std::string>> descriptors{};  // descriptor N reads these bytes from a pipe
+};
+
 // Runs quillfort with `arguments` in `directory`, feeding `input` on standard input.
 ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::string& directory,
-                         const std::string& input = "");
+                         const std::string& input = "", const RunSetup& setup = {});
 
 // A fresh folder, removed with everything in it when the test ends.
 struct ScratchFolder {

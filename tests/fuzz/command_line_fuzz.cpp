@@ -70,18 +70,21 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The parser prints key file notices and at most one missing-argument line, last.
-void CheckParserMessages(const std::string& printed, ParseOutcome outcome) {
+// The parser's notices are key file notices; a missing argument ends it with its message.
+void CheckParserMessages(const ParseMessages& messages, ParseOutcome outcome) {
   const std::string notice = "key file does not exist! Will use 'quillfort.key' instead.\n";
-  size_t at = 0;
-  while (printed.compare(at, notice.size(), notice) == 0) at += notice.size();
-  std::string rest = printed.substr(at);
-  if (outcome == ParseOutcome::run) {
-    Check(rest.empty(), "only key file notices before a run");
-  } else if (outcome == ParseOutcome::missingArgument) {
-    Check(rest == "missing argument for -o!\n" || rest == "missing argument for -p!\n" ||
-              rest == "missing argument for -k!\n",
+  for (size_t at = 0; at < messages.notices.size(); at += notice.size()) {
+    Check(messages.notices.compare(at, notice.size(), notice) == 0, "only key file notices");
+  }
+  if (outcome == ParseOutcome::missingArgument) {
+    const std::string& failure = messages.failure;
+    Check(failure == "missing argument for -o!\n" || failure == "missing argument for -p!\n" ||
+              failure == "missing argument for -k!\n" || failure == "missing argument for --password-file!\n" ||
+              failure == "missing argument for --password-fd!\n" ||
+              failure == "missing argument for --password-env!\n",
           "a missing argument ends with its message");
+  } else {
+    Check(messages.failure.empty(), "only a missing argument fails parsing");
   }
   // Help and version print only their own text, whatever parsing had to say.
 }
@@ -100,22 +103,28 @@ void CheckPlan(const RunOptions& options, const std::string& input, bool batch, 
   const std::string suffix(kSuffix);
   const std::string same = "input and output are the same file: " + input + "\n";
   const std::string willWrite = "will write to: " + options.output + "\n";
+  Check(plan.notice.empty() || plan.notice == willWrite, "the only notice says where the output goes");
   if (!plan.usable) {
     Check(plan.printed == "Folders cannot be input: " + input + "\n" ||
               plan.printed == "Input file missing: " + input + "\n" ||
               plan.printed == "input does not end with .quillforted, use '-o' to name the output!\n" ||
-              plan.printed == same || plan.printed == willWrite + same,
+              plan.printed == "standard input needs an output file name: use -o FILE or -o -\n" ||
+              plan.printed == same,
           "a skipped input says why, in one known message");
     return;
   }
-  Check(plan.printed.empty() || plan.printed == willWrite, "a usable input prints at most where it goes");
+  Check(plan.printed.empty(), "a usable input prints no failure");
+  if (!batch && input == "-") {
+    Check(plan.target == (options.output.empty() ? "-" : options.output), "standard input goes to -o or out");
+    return;
+  }
   // Decrypting a name that is only the suffix leaves no name; the engine then refuses the target.
   Check(!plan.target.empty() || (options.mode == kDecrypt && FileNamePart(input) == kSuffix),
         "a usable input has a target");
   Check(IsRegularFile(input), "only regular files are transformed");
   Check(!SameFile(input, plan.target), "the input is never its own target");
   if (batch) Check(StartsWith(plan.target, options.output), "a batch writes into its folder");
-  if (options.mode == kEncrypt && plan.printed.empty()) {
+  if (options.mode == kEncrypt && plan.notice.empty()) {
     Check(EndsWithSuffix(plan.target), "an encrypted copy gets the suffix");
   }
 }
@@ -140,9 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   InScratchFolder inScratch;
   RunOptions options;
-  std::string printed;
-  ParseOutcome outcome = ParseCommandLine(words, options, printed);
-  CheckParserMessages(printed, outcome);
+  ParseMessages messages;
+  ParseOutcome outcome = ParseCommandLine(words, options, messages);
+  CheckParserMessages(messages, outcome);
   CheckInputsAreWords(words, options);
   Check(options.mode == kEncrypt || options.mode == kDecrypt, "the mode is 0 or 1");
   if (outcome != ParseOutcome::run || options.inputs.empty()) return 0;
