@@ -47,6 +47,7 @@ scenarios=(
   "serial-new|decrypt -p pw -i in/small.quillforted -o out/|out/small"
   "parallel-replace|decrypt -p pw -i in/big.quillforted -o out/big|*out/big"
   "batch|encrypt -p pw -i in/a in/b in/c -o out|out/a.quillforted *out/b.quillforted out/c.quillforted"
+  "sync-batch|encrypt --sync -p pw -i in/a in/b -o out|out/a.quillforted *out/b.quillforted"
 )
 
 scratch=$(mktemp -d)
