@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times quillfort against cp and openssl (AES-128-CTR) on one large file and on a batch
-# of small files, all in the page cache, and checks that quillfort's output decrypts
-# back to the input.
+# of small files, and against a pipeline of cat for the large file as a stream through
+# pipes, all in the page cache, and checks that quillfort's output decrypts back to
+# the input.
 #
 #   bench/compare.sh [-b BINARY] [-d FOLDER] [-r ROUNDS] [-s MIB] [-n FILES] [-w WORKLOADS]
 #
@@ -12,7 +13,7 @@
 #       order, and ratios are taken within the round, so drifting load cancels out
 #   -s  size of the large file in MiB (default 1024)
 #   -n  number of 4 KiB files in the batch (default 1000)
-#   -w  which workloads to time: "large", "batch" or both (default "large batch")
+#   -w  which workloads to time: "large", "batch", "stream" (default "large batch stream")
 #
 # Prints medians of the wall times, of the per-round ratios to cp and of the processor
 # time, and the peak resident memory (GNU time's "Maximum resident set size", the
@@ -25,7 +26,7 @@ folder=""
 rounds=7
 mib=1024
 files=1000
-workloads="large batch"
+workloads="large batch stream"
 while getopts "b:d:r:s:n:w:h" option; do
   case "$option" in
     b) binary=$OPTARG ;;
@@ -88,6 +89,16 @@ run_large() {
   esac
 }
 
+# The large file through pipes: cat big | TOOL | cat > out, against cat big | cat | cat > out.
+run_stream() {
+  case $1 in
+    cat) timed stream.out bash -c 'cat large.bin | cat | cat >stream.out' ;;
+    quillfort) timed stream.out bash -c 'cat large.bin | "$0" e -p "$1" -i - | cat >stream.out' "$binary" "$password" ;;
+    openssl) timed stream.out bash -c 'cat large.bin | openssl enc -aes-128-ctr -K $0 -iv $1 | cat >stream.out' \
+      $aesKey $aesIv ;;
+  esac
+}
+
 run_batch() {
   case $1 in
     cp) timed batch.out bash -c 'mkdir batch.out && cp small/* batch.out/' ;;
@@ -100,10 +111,13 @@ run_batch() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 
-# Paired rounds for one workload; prints one result line per contender.
+# Paired rounds for one workload; prints one result line per contender. The first
+# contender is the one the others are compared with.
 measure() {
   local workload=$1
   local contenders=(cp quillfort openssl)
+  [ "$workload" = stream ] && contenders=(cat quillfort openssl)
+  local base=${contenders[0]}
   local -A walls ratios peaks cpus
   for ((round = 0; round < rounds; ++round)); do
     local -A wall=()
@@ -117,7 +131,7 @@ measure() {
       peaks[$who]=$(((${peaks[$who]:-0} > kib) ? ${peaks[$who]:-0} : kib))
     done
     for who in "${contenders[@]}"; do
-      ratios[$who]+="$(awk -v a="${wall[$who]}" -v b="${wall[cp]}" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }') "
+      ratios[$who]+="$(awk -v a="${wall[$who]}" -v b="${wall[$base]}" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }') "
     done
   done
   for who in "${contenders[@]}"; do
@@ -134,6 +148,10 @@ echo "== checks"
 cmp -s large.bin large.dec || { echo "large file: decryption does not give the input back" >&2; exit 1; }
 cmp -s large.bin large.enc && { echo "large file: encryption left the bytes as they were" >&2; exit 1; }
 [ "$(stat -c %s large.enc)" = "$(stat -c %s large.bin)" ] || { echo "large file: length changed" >&2; exit 1; }
+cat large.bin | "$binary" e -p "$password" -i - 2>>large.log | cmp -s - large.enc ||
+  { echo "stream: encrypting through a pipe gives other bytes than the file engines" >&2; exit 1; }
+"$binary" d -p "$password" -i - <large.enc 2>>large.log | cmp -s - large.bin ||
+  { echo "stream: decrypting the stream does not give the input back" >&2; exit 1; }
 rm -f large.enc large.dec
 rm -rf batch.enc batch.dec && mkdir batch.enc batch.dec
 "$binary" e -p "$password" -i small/* -o batch.enc/ >batch.log
@@ -143,13 +161,13 @@ for f in small/*; do
   cmp -s "$f" "batch.dec/$name" || { echo "batch: $name does not decrypt back" >&2; exit 1; }
 done
 rm -rf batch.enc batch.dec
-echo "round trips of the large file and of all $files small files: identical"
+echo "round trips of the large file, as a file and as a stream, and of all $files small files: identical"
 
 echo "== machine"
 echo "$(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(uname -sr); $(date -u +%Y-%m-%d)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-echo "== $rounds paired rounds: medians of wall time, of the per-round ratio to cp and of"
+echo "== $rounds paired rounds: medians of wall time, of the per-round ratio to cp (cat for the stream) and of"
 echo "   processor time (user + system), the peak RSS over all rounds, and every wall time"
 echo "| workload | tool | wall | vs cp | cpu | peak RSS | walls |"
 echo "|---|---|---|---|---|---|---|"

@@ -245,6 +245,10 @@ bool OpenOutput(OutputFile& output, const std::string& target, const SourceFile&
     output.handle = FileHandle(::fcntl(descriptor, F_DUPFD_CLOEXEC, 3));
     output.kind = OutputKind::direct;
     output.seekable = false;
+    struct stat status {};
+    if (output.handle.fd >= 0 && ::fstat(output.handle.fd, &status) == 0 && S_ISFIFO(status.st_mode)) {
+      WidenPipe(output.handle.fd);
+    }
     return output.handle.fd >= 0 || Fail(cause);
   }
   if (target.empty()) return Fail(cause, ENOENT);

@@ -26,6 +26,9 @@ bool OpenSource(SourceFile& source, const std::string& path, Cause& cause);
 // Reads from an open descriptor (standard input, or one named as /dev/fd/N) as a stream.
 bool OpenStream(SourceFile& source, int fd, Cause& cause);
 
+// Gives a pipe a larger buffer, so that the processes on both its ends switch less.
+void WidenPipe(int fd);
+
 // The size, modification time and change time are what they were when the file was
 // opened: nothing wrote to it or replaced it while it was read.
 bool SourceUnchanged(const SourceFile& source, Cause& cause);
