@@ -80,8 +80,27 @@ TEST(Help, EmptyCommandLineStillPrintsTheNineUsageLines) {
 // Every word the parser knows is documented, and the text fits an 80-column terminal.
 TEST(Help, NamesEveryOptionAndFitsEightyColumns) {
   const std::string help = kHelpText;
-  for (const char* word : {"-i ", "-o ", "-p ", "-k ", "-h", "--help", "--version", "--sync", " e,", " enc,",
-                           "encrypt", " d,", " dec,", "decrypt", "Exit status", "128+"}) {
+  for (const char* word : {"-i ",
+                           "-o ",
+                           "-p ",
+                           "-k ",
+                           "-h",
+                           "--help",
+                           "--version",
+                           "--sync",
+                           "--password-file",
+                           "--password-fd",
+                           "--password-env",
+                           "--quiet",
+                           "-q,",
+                           " e,",
+                           " enc,",
+                           "encrypt",
+                           " d,",
+                           " dec,",
+                           "decrypt",
+                           "Exit status",
+                           "128+"}) {
     EXPECT_NE(help.find(word), std::string::npos) << word;
   }
   std::istringstream lines(help);

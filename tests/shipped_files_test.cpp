@@ -74,11 +74,14 @@ std::string Complete(const ScratchFolder& dir, const std::vector<std::string>& w
 
 TEST(BashCompletion, OffersWhatEachPlaceTakes) {
   if (!Installed("bash")) GTEST_SKIP() << "bash is not installed";
+  setenv("QF_COMPLETION_TEST", "1", 1);  // for --password-env, which offers variable names
   ScratchFolder dir;
   WriteFile(dir / "a.txt", "");
   WriteFile(dir / "b file.txt", "");
   ASSERT_EQ(mkdir((dir / "dir").c_str(), 0700), 0);
-  const std::string options = "--help\n--sync\n--version\n-h\n-i\n-k\n-o\n-p\n";
+  const std::string options =
+      "--help\n--password-env\n--password-fd\n--password-file\n--quiet\n--sync\n--version\n-h\n-i\n-k\n-o\n-"
+      "p\n-q\n";
   const std::string files = "a.txt\nb file.txt\ndir\n";
   struct Case {
     std::vector<std::string> words;
@@ -96,6 +99,9 @@ TEST(BashCompletion, OffersWhatEachPlaceTakes) {
       {{"quillfort", "-p", ""}, ""},
       {{"quillfort", "-p", "-i", ""}, options + "decrypt\nencrypt\n"},  // "-i" is the password
       {{"quillfort", "-k", ""}, files},
+      {{"quillfort", "--password-file", ""}, files},
+      {{"quillfort", "--password-fd", ""}, ""},
+      {{"quillfort", "--password-env", "QF_COMPLETION_"}, "QF_COMPLETION_TEST\n"},
   };
   for (const Case& c : cases) {
     std::string typed;
