@@ -2,6 +2,7 @@
 
 #include "app/path_tests.h"
 #include "app/secret_text.h"
+#include "app/word_suggestion.h"
 
 const char* const kUsageText =
     "QUILLFORT February 6th, 2022\n"
@@ -58,6 +59,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
     } else if (word == "-q" || word == "--quiet") {
       options.quiet = true;
       ++i;
+    } else if (word == "-f" || word == "--force") {
+      options.replacing = Replacing::always;
+      ++i;
+    } else if (word == "-n" || word == "--no-clobber") {
+      options.replacing = Replacing::never;
+      ++i;
     } else if (TakesValue(word)) {
       if (i + 1 == count) {
         messages.failure = "missing argument for " + word + "!\n";
@@ -83,7 +90,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
       }
       i += 2;
     } else {
-      ++i;  // unknown words are ignored
+      // Unknown words are ignored, but never without a word.
+      if (word.empty()) {
+        messages.warnings += "quillfort: ignoring an empty argument\n";
+      } else {
+        std::string suggestion = SuggestWord(word);
+        messages.warnings += "quillfort: ignoring unknown word: " + word +
+                             (suggestion.empty() ? "" : " (did you mean " + suggestion + "?)") + "\n";
+      }
+      ++i;
     }
   }
   options.passwordGivenTwoWays =

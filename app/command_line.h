@@ -7,10 +7,12 @@
 enum class ParseOutcome { run, missingArgument, help, version };
 
 // What parsing has to say, in the order it is printed: notices (the key file
-// notice), then the message that ended parsing, if any.
+// notice), then the message that ended parsing, if any. Warnings about the words it
+// ignored go to standard error.
 struct ParseMessages {
   std::string notices;
   std::string failure;
+  std::string warnings;
 };
 
 // Reads the arguments (without the program name) into `options`. A missing argument

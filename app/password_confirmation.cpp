@@ -1,5 +1,7 @@
 #include "app/password_confirmation.h"
 
+#include <unistd.h>
+
 #include "app/secret_text.h"
 #include "engine/console.h"
 
@@ -26,10 +28,17 @@ bool ConfirmPassword(std::string& password, const Dialogue& dialogue) {
   Say(dialogue, "\nREPEAT PASSWORD:");
   std::string repeated;
   StringsWipe wipe{{&repeated, 1}};
-  if (ReadPassword(repeated, dialogue) == EntryOutcome::tooLong) return RefuseLength(dialogue);
+  EntryOutcome second = ReadPassword(repeated, dialogue);
+  if (second == EntryOutcome::tooLong) return RefuseLength(dialogue);
   // The user's line end was not echoed, so this message follows the stars directly.
   if (password != repeated) {
     Say(dialogue, "passwords do not match!\n");
+    // A script that piped the password once meant it once.
+    if (second == EntryOutcome::endOfInput && !::isatty(::fileno(dialogue.in))) {
+      PrintToStandardError(
+          "quillfort: standard input ended after one line: give the password twice, or use "
+          "--password-file\n");
+    }
     return false;
   }
   if (password.empty()) {

@@ -28,6 +28,8 @@ EntryOutcome ReadPassword(std::string& entry, const Dialogue& dialogue) {
   char buffer[kMaxPasswordLength + 1];
   int held = 0;
   bool tooLong = false;
+  bool ended = false;
+  bool anything = false;
 
   // Input that is no terminal is read the same way.
   EchoOff echoOff(dialogue.terminal);
@@ -36,7 +38,9 @@ EntryOutcome ReadPassword(std::string& entry, const Dialogue& dialogue) {
   for (;;) {
     if (InputWouldWait(dialogue.in)) std::fflush(dialogue.out);
     int c = std::getc(dialogue.in);
+    ended = c == EOF;
     if (c == EOF || c == '\n' || c == '\r') break;
+    anything = true;
     if (c == kBackspace) {
       if (held > 0) --held;
       std::putc(kBackspace, dialogue.out);
@@ -55,5 +59,6 @@ EntryOutcome ReadPassword(std::string& entry, const Dialogue& dialogue) {
   entry.reserve(kMaxPasswordLength);
   entry.assign(buffer, std::strlen(buffer));
   WipeBytes(buffer, sizeof buffer);
-  return tooLong ? EntryOutcome::tooLong : EntryOutcome::complete;
+  if (tooLong) return EntryOutcome::tooLong;
+  return ended && !anything ? EntryOutcome::endOfInput : EntryOutcome::complete;
 }

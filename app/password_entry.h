@@ -15,7 +15,8 @@ struct Dialogue {
 // The most characters one entry may hold.
 inline constexpr int kMaxPasswordLength = 103;
 
-enum class EntryOutcome { complete, tooLong };
+// endOfInput: the input ended before the entry had a single character (the entry is empty).
+enum class EntryOutcome { complete, tooLong, endOfInput };
 
 // Reads one password line from the dialogue's input with echo off, writing a "*"
 // for every character taken. A backspace (8) drops the last character; LF or CR ends

@@ -11,6 +11,7 @@
 #include "cipher/cipher_key.h"
 #include "engine/cause.h"
 #include "engine/console.h"
+#include "engine/report.h"
 
 namespace {
 
@@ -99,7 +100,8 @@ bool ReadPasswordSource(const RunOptions& options, std::string& password) {
   }
   if (!read) {
     WipeString(password);
-    Print("password could not be read from " + source + "\n");
+    PrintFailure("password could not be read from " + source + "\n",
+                 options.passwordSource == "--password-file" ? options.passwordSourceValue : source, cause);
     return false;
   }
   if (password.empty()) {

@@ -22,6 +22,21 @@ bool IsFolder(const std::string& path) {
   return true;
 }
 
+Cause WhyNotRegularFile(const std::string& path) {
+  struct stat status {};
+  if (!Nameable(path)) return {ENOENT, nullptr};
+  if (::stat(path.c_str(), &status) != 0) return SystemCause();
+  return PhraseCause(S_ISDIR(status.st_mode) ? "is a folder" : "not a regular file");
+}
+
+Cause WhyNotFolder(const std::string& path) {
+  if (!Nameable(path)) return {ENOENT, nullptr};
+  int fd = ::open((path + "/").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return SystemCause();
+  ::close(fd);
+  return {};
+}
+
 std::string FileNamePart(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);

@@ -1,15 +1,11 @@
 #include "app/run_command_line.h"
 
-#include <fcntl.h>
 #include <unistd.h>
-
-#include <cstdio>
-#include <memory>
 
 #include "app/command_line.h"
 #include "app/help_text.h"
-#include "app/password_confirmation.h"
-#include "app/password_source.h"
+#include "app/password_gate.h"
+#include "app/path_tests.h"
 #include "app/run_plan.h"
 #include "app/secret_text.h"
 #include "app/target_planning.h"
@@ -24,14 +20,26 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-int TransformInputs(RunOptions& options) {
+// Whether an existing file at the input's target may be replaced: -f, -n, or the
+// answer of the person at the terminal. Says "not replaced" when not.
+bool MayReplaceTarget(const RunOptions& options, const std::string& target, Conversation* conversation) {
+  if (options.replacing == Replacing::always || !TargetIsExistingFile(target)) return true;
+  bool replace = options.replacing == Replacing::ask &&
+                 (!conversation || !conversation->interactive || AskToReplace(target, *conversation));
+  if (!replace) Print("not replaced: " + target + "\n");
+  return replace;
+}
+
+int TransformInputs(RunOptions& options, Conversation* conversation) {
   if (options.inputs.empty()) {
     Print("you must specify some input files via '-i'!\n");
     return kFailure;
   }
   const bool batch = options.inputs.size() > 1;
   if (batch && !PrepareBatchFolder(options)) {
-    Print("output directory is unavailable!\n");
+    Cause cause = WhyNotFolder(options.output);
+    PrintFailure("output directory is unavailable!\n", options.output,
+                 cause.Known() ? cause : PhraseCause("not a folder"));
     return kFailure;
   }
   int status = kSuccess;
@@ -39,7 +47,12 @@ int TransformInputs(RunOptions& options) {
   for (PlannedInput& planned : PlanRun(options, batch)) {
     PrintNote(planned.notice);
     Print(planned.printed);
+    if (planned.cause.Known()) PrintCause(planned.causePath, planned.cause);
     if (!planned.usable) {
+      status = kFailure;
+      continue;
+    }
+    if (!MayReplaceTarget(options, planned.target, conversation)) {
       status = kFailure;
       continue;
     }
@@ -71,35 +84,6 @@ bool StandardInputCarriesData(const RunOptions& options) {
   return false;
 }
 
-// The password from -p, its source, or the two-entry dialogue: on standard input, or
-// on the terminal itself while standard input carries the data.
-bool ObtainPassword(RunOptions& options) {
-  if (!options.passwordSource.empty()) return ReadPasswordSource(options, options.password);
-  if (!options.password.empty()) return true;
-  Dialogue dialogue{stdin, MessageStream(), STDIN_FILENO, options.quiet};
-  if (!StandardInputCarriesData(options)) return ConfirmPassword(options.password, dialogue);
-  int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (terminal < 0) {
-    Print(
-        "no password: standard input carries the data; use -p, --password-file, --password-fd or "
-        "--password-env\n");
-    return false;
-  }
-  // Two streams on one terminal, so reading and writing never wait on each other.
-  std::unique_ptr<FILE, decltype(&std::fclose)> in(::fdopen(terminal, "r"), &std::fclose);
-  std::unique_ptr<FILE, decltype(&std::fclose)> out(::fdopen(::fcntl(terminal, F_DUPFD_CLOEXEC, 3), "w"),
-                                                    &std::fclose);
-  if (!in || !out) {
-    if (!in) ::close(terminal);
-    Print(
-        "no password: standard input carries the data; use -p, --password-file, --password-fd or "
-        "--password-env\n");
-    return false;
-  }
-  dialogue = {in.get(), out.get(), terminal, options.quiet};
-  return ConfirmPassword(options.password, dialogue);
-}
-
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& arguments) {
@@ -120,6 +104,7 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
   int output = OutputDescriptor(options);
   // Standard output carries the data: it gets nothing else.
   if (output == STDOUT_FILENO) SendMessagesToStandardError();
+  PrintToStandardError(messages.warnings);
   PrintNote(messages.notices);
   Print(messages.failure);
   if (parsed == ParseOutcome::missingArgument) return kFailure;
@@ -131,6 +116,15 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
     PrintToStandardError("refusing to write encrypted data to a terminal\n");
     return kFailure;
   }
-  if (!ObtainPassword(options)) return kFailure;
-  return TransformInputs(options);
+  // The person at the keyboard, for the password and the questions: on standard input,
+  // or on the terminal itself while standard input carries the data.
+  Conversation conversation;
+  bool canTalk = true;
+  if (StandardInputCarriesData(options)) {
+    canTalk = TalkOnTerminal(conversation);
+  } else {
+    TalkOnStandardInput(conversation);
+  }
+  if (!ObtainPassword(options, canTalk ? &conversation : nullptr)) return kFailure;
+  return TransformInputs(options, canTalk ? &conversation : nullptr);
 }

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "app/replace_question.h"
 #include "engine/mode.h"
 
 // The parsed command line of one run.
@@ -9,9 +10,10 @@ struct RunOptions {
   std::string output;               // -o: output file, or the folder of a batch
   std::vector<std::string> inputs;  // -i, in command-line order, duplicates kept
   Mode mode = kEncrypt;
-  std::string password;  // -p, or typed at the prompt
-  bool sync = false;     // --sync: every output durable before it is reported
-  bool quiet = false;    // -q: nothing printed when all goes well
+  std::string password;                  // -p, or typed at the prompt
+  bool sync = false;                     // --sync: every output durable before it is reported
+  bool quiet = false;                    // -q: nothing printed when all goes well
+  Replacing replacing = Replacing::ask;  // -f, -n: the later one counts
   // --password-file, --password-fd or --password-env and its value: where to read
   // the password; the option's name is empty when none was given.
   std::string passwordSource;

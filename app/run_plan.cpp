@@ -67,7 +67,8 @@ std::vector<PlannedInput> PlanRun(const RunOptions& options, bool batch) {
   std::unordered_map<std::string, int> targetIndex;
   for (size_t i = 0; i < count; ++i) {
     TargetPlan single = PlanTarget(options, options.inputs[i], batch);
-    PlannedInput planned{options.inputs[i], single.target, single.notice, single.printed, single.usable};
+    PlannedInput planned{options.inputs[i], single.target, single.notice, single.printed,
+                         single.causePath,  single.cause,  single.usable};
     // Standard output and named descriptors are no file any input could be.
     bool descriptor = planned.target == "-" || DescriptorNamedBy(planned.target) >= 0;
     if (planned.usable && !descriptor) {
@@ -78,9 +79,13 @@ std::vector<PlannedInput> PlanRun(const RunOptions& options, bool batch) {
       int writer = Find(targetIndex, keys);
       if (input >= 0 && !SameFile(inputFiles[size_t(input)], inputFiles[i])) {
         planned.printed += "output would overwrite another input of this run: " + planned.target + "\n";
+        planned.causePath = planned.target;
+        planned.cause = PhraseCause("is another input of this run");
         planned.usable = false;
       } else if (writer >= 0 && !SameFile(inputFiles[size_t(writer)], inputFiles[i])) {
         planned.printed += "two inputs would be written to the same output: " + planned.target + "\n";
+        planned.causePath = planned.target;
+        planned.cause = PhraseCause("an earlier input of this run is written there");
         planned.usable = false;
       } else {
         for (std::string& key : keys) targetIndex.emplace(std::move(key), int(i));

@@ -3,13 +3,16 @@
 #include <vector>
 
 #include "app/run_options.h"
+#include "engine/cause.h"
 
 // What the run does with one input, worked out before the first file is transformed.
 struct PlannedInput {
   std::string input;
   std::string target;
-  std::string notice;   // "will write to:", printed first unless the run is quiet
-  std::string printed;  // why the input is skipped
+  std::string notice;     // "will write to:", printed first unless the run is quiet
+  std::string printed;    // why the input is skipped
+  std::string causePath;  // with `cause`, the line on standard error that follows `printed`
+  Cause cause;
   bool usable = false;
 };
 

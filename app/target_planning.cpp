@@ -16,6 +16,13 @@ std::string NameInFolder(const std::string& folder, const std::string& input, Mo
   return WithSlash(folder) + (EndsWithSuffix(name) ? WithoutSuffix(name) : name);
 }
 
+TargetPlan& Skip(TargetPlan& plan, const std::string& message, const std::string& path, const Cause& cause) {
+  plan.printed = message;
+  plan.causePath = path;
+  plan.cause = cause;
+  return plan;
+}
+
 // Standard input, or a pipe named as /dev/fd/N, has no name to derive one from: it
 // goes to standard output, or where -o says.
 TargetPlan PlanStream(const RunOptions& options) {
@@ -46,17 +53,13 @@ TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool 
   TargetPlan plan;
   if (!batch && StreamInputDescriptor(input) >= 0) return PlanStream(options);
   if (batch && input == "-") {
-    plan.printed = "Input file missing: -\n";  // standard input is no file of a batch
-    return plan;
+    // Standard input is no file of a batch.
+    return Skip(plan, "Input file missing: -\n", "-", PhraseCause("standard input takes a single input"));
   }
-  if (IsFolder(input)) {
-    plan.printed = "Folders cannot be input: " + input + "\n";
-    return plan;
-  }
-  if (!IsRegularFile(input)) {
-    plan.printed = "Input file missing: " + input + "\n";
-    return plan;
-  }
+  if (IsFolder(input))
+    return Skip(plan, "Folders cannot be input: " + input + "\n", input, PhraseCause("is a folder"));
+  if (!IsRegularFile(input))
+    return Skip(plan, "Input file missing: " + input + "\n", input, WhyNotRegularFile(input));
   if (batch || (!options.output.empty() && IsFolder(options.output))) {
     plan.target = NameInFolder(options.output, input, options.mode);
   } else if (!options.output.empty()) {
@@ -71,8 +74,8 @@ TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool 
     return plan;
   }
   if (SameFile(input, plan.target)) {
-    plan.printed += "input and output are the same file: " + input + "\n";
-    return plan;
+    return Skip(plan, "input and output are the same file: " + input + "\n", plan.target,
+                PhraseCause("is the input itself"));
   }
   plan.usable = true;
   return plan;

@@ -2,13 +2,16 @@
 #include <string>
 
 #include "app/run_options.h"
+#include "engine/cause.h"
 
 // Where one input goes, or why it is skipped.
 struct TargetPlan {
   bool usable = false;
   std::string target;
-  std::string notice;   // "will write to:", printed first unless the run is quiet
-  std::string printed;  // why the input is skipped
+  std::string notice;     // "will write to:", printed first unless the run is quiet
+  std::string printed;    // why the input is skipped
+  std::string causePath;  // with `cause`, the line on standard error that follows `printed`
+  Cause cause;
 };
 
 // A batch writes into a folder: `-o`, or "./" without it. False when that is not a

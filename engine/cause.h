@@ -7,6 +7,7 @@
 struct Cause {
   int error = 0;
   const char* phrase = nullptr;
+  bool Known() const { return error != 0 || phrase != nullptr; }
 };
 
 // The error the last system call left behind.

@@ -21,6 +21,7 @@ void PrintNote(std::string_view text) {
 }
 
 void PrintToStandardError(std::string_view text) {
+  if (text.empty()) return;
   if (messages == stdout) std::fflush(stdout);  // keep the order a person sees on one terminal
   Write(stderr, text);
 }

@@ -252,11 +252,18 @@ bool OpenOutput(OutputFile& output, const std::string& target, const SourceFile&
     return output.handle.fd >= 0 || Fail(cause);
   }
   if (target.empty()) return Fail(cause, ENOENT);
-  if (target.back() == '/') return Fail(cause, EISDIR);
+  if (target.back() == '/') {
+    // Only a folder's name ends so: the folder it names, or the reason it has none.
+    struct stat status {};
+    return ::stat(target.c_str(), &status) == 0 ? Fail(cause, EISDIR) : Fail(cause);
+  }
   std::string destination = target;
   struct stat linkStatus {};
   if (::lstat(target.c_str(), &linkStatus) == 0) {
-    if (PlantedByAnotherUser(linkStatus, FolderOf(target))) return Fail(cause, EACCES);
+    if (PlantedByAnotherUser(linkStatus, FolderOf(target))) {
+      cause = PhraseCause("a link, FIFO or device of another user in a shared folder");
+      return false;
+    }
     struct stat status {};
     bool followed = ::stat(target.c_str(), &status) == 0;
     bool viaLink = S_ISLNK(linkStatus.st_mode);

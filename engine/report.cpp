@@ -29,9 +29,18 @@ void PrintSpeedLine(std::string_view label, uint64_t bytes, uint64_t nanoseconds
 }
 
 void PrintFailure(std::string_view message, std::string_view path, const Cause& cause) {
-  (void)path;
-  (void)cause;
   Print(message);
+  PrintCause(path, cause);
+}
+
+void PrintCause(std::string_view path, const Cause& cause) {
+  std::string line = "quillfort: ";
+  // A name is shown, never obeyed: no control byte of it reaches the terminal.
+  for (char byte : path) line += uint8_t(byte) < 0x20 || byte == 0x7F ? '?' : byte;
+  line += ": ";
+  line += CauseText(cause);
+  line += '\n';
+  PrintToStandardError(line);
 }
 
 namespace {

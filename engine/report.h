@@ -15,8 +15,10 @@ std::string SpeedFigure(uint64_t bytes, uint64_t nanoseconds);
 void PrintFileLines(std::string_view input, std::string_view target);
 void PrintSpeedLine(std::string_view label, uint64_t bytes, uint64_t nanoseconds);
 
-// A failure message about one file (`path`), and why it failed.
+// A failure message about one file, then on standard error the line that says which
+// file (`path`) and why: "quillfort: PATH: REASON".
 void PrintFailure(std::string_view message, std::string_view path, const Cause& cause);
+void PrintCause(std::string_view path, const Cause& cause);
 
 // Processor time of the whole process (all threads), in nanoseconds.
 uint64_t ProcessCpuNanoseconds();

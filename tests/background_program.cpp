@@ -149,6 +149,9 @@ std::unique_ptr<BackgroundProgram> StartStoppedMidRun(const std::vector<std::str
                                                       const std::function<void()>& prepare,
                                                       const ProgramSetup& setup) {
   for (int attempt = 0; attempt < 5; ++attempt) {
+    // An attempt that ran to its end left its outputs behind.
+    for (auto& entry : std::filesystem::directory_iterator(directory))
+      std::filesystem::remove_all(entry.path());
     prepare();
     int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (watch < 0 || inotify_add_watch(watch, source.c_str(), IN_ACCESS) < 0)

@@ -41,9 +41,9 @@ void StartProgram(BackgroundProgram& program, const std::vector<std::string>& ar
 ProgramResult FinishProgram(BackgroundProgram& program);
 
 // Starts the program and stops it (SIGSTOP) as soon as it has read from `source`:
-// its output is open by then, and the transform under way. `prepare` runs before each
-// start. A run that is done before the stop lands is started again, up to five
-// times. Null when no run could be stopped.
+// its output is open by then, and the transform under way. Before each start the
+// folder `directory` is emptied and `prepare` fills it. A run that is done before the
+// stop lands is started again, up to five times. Null when no run could be stopped.
 std::unique_ptr<BackgroundProgram> StartStoppedMidRun(const std::vector<std::string>& arguments,
                                                       const std::string& directory, const std::string& source,
                                                       const std::function<void()>& prepare,

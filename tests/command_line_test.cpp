@@ -69,6 +69,7 @@ struct Case {
   std::string expected;  // standard output, figures masked
   int status;
   std::vector<std::string> after;  // the folder's tree afterwards
+  std::string err = "";            // standard error: causes and warnings
 };
 
 void Check(const Case& c) {
@@ -78,14 +79,20 @@ void Check(const Case& c) {
   ProgramResult result = RunProgram(c.arguments, dir.path);
   EXPECT_EQ(WithoutFigures(result.out), c.expected);
   EXPECT_EQ(result.status, c.status);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err, c.err);
   EXPECT_EQ(Tree(dir.path), c.after);
 }
 
 TEST(CommandLine, Parsing) {
   const Case cases[] = {
       {"empty command line", {}, {}, kUsage, 0, {}},
-      {"only unknown words", {"a"}, {"-x", "", "-p", "pw"}, kNoInput, 1, {"a"}},
+      {"only unknown words",
+       {"a"},
+       {"-x", "", "-p", "pw"},
+       kNoInput,
+       1,
+       {"a"},
+       "quillfort: ignoring unknown word: -x\nquillfort: ignoring an empty argument\n"},
       {"-p last", {"a"}, {"-i", "a", "-p"}, "missing argument for -p!\n", 1, {"a"}},
       {"-o last", {"a"}, {"-p", "pw", "-i", "a", "-o"}, "missing argument for -o!\n", 1, {"a"}},
       {"-k last", {"a"}, {"-p", "pw", "-i", "a", "-k"}, "missing argument for -k!\n", 1, {"a"}},
@@ -95,7 +102,8 @@ TEST(CommandLine, Parsing) {
        {"-i", "a.txt", "decrypt", "-p", "pw"},
        Enc("a.txt", "./a.txt.quillforted") + "Input file missing: decrypt\n",
        1,
-       {"a.txt", "a.txt.quillforted"}},
+       {"a.txt", "a.txt.quillforted"},
+       "quillfort: decrypt: No such file or directory\n"},
       {"mode word before -i",
        {"a.txt.quillforted"},
        {"decrypt", "-i", "a.txt.quillforted", "-p", "pw"},
@@ -107,13 +115,15 @@ TEST(CommandLine, Parsing) {
        {"-i", "a", "-x", "b", "-p", "pw"},
        Enc("a", "a.quillforted"),
        0,
-       {"a", "a.quillforted", "b"}},
+       {"a", "a.quillforted", "b"},
+       "quillfort: ignoring unknown word: -x\nquillfort: ignoring unknown word: b\n"},
       {"-o takes the next word verbatim",
        {"a.txt"},
        {"-o", "-i", "a.txt", "-p", "pw"},
        kNoInput,
        1,
-       {"a.txt"}},
+       {"a.txt"},
+       "quillfort: ignoring unknown word: a.txt\n"},
       {"-p takes a dash word",
        {"a"},
        {"-p", "-i", "-i", "a"},
@@ -131,7 +141,8 @@ TEST(CommandLine, Parsing) {
        {"-k", "nokey", "-i", "a", "-p", "pw"},
        kKeyFileNotice + Enc("a", "a.quillforted"),
        0,
-       {"a", "a.quillforted"}},
+       {"a", "a.quillforted"},
+       "quillfort: ignoring unknown word: nokey\n"},
       {"-k before an option",
        {"a"},
        {"-k", "-i", "a", "-p", "pw"},
@@ -143,7 +154,8 @@ TEST(CommandLine, Parsing) {
        {"-p", "pw", "-k", "f", "-i", "a"},
        kKeyFileNotice + Enc("a", "a.quillforted"),
        0,
-       {"a", "a.quillforted", "f/"}},
+       {"a", "a.quillforted", "f/"},
+       "quillfort: ignoring unknown word: f\n"},
       {"later words win",
        {"a", "out/"},
        {"d", "-o", "elsewhere", "e", "-p", "x", "-i", "a", "-p", "pw", "-o", "out"},
@@ -155,7 +167,10 @@ TEST(CommandLine, Parsing) {
        {"encrypted", "-I", "a", "-p", "pw", "-ii", "a"},
        kNoInput,
        1,
-       {"a"}},
+       {"a"},
+       "quillfort: ignoring unknown word: encrypted\nquillfort: ignoring unknown word: -I (did you mean "
+       "-i?)\nquillfort: ignoring unknown word: a\nquillfort: ignoring unknown word: -ii (did you mean "
+       "-i?)\nquillfort: ignoring unknown word: a\n"},
       {"a second -i adds",
        {"a", "b"},
        {"-i", "a", "-p", "pw", "-i", "b"},
@@ -233,14 +248,22 @@ TEST(CommandLine, SingleInputTargets) {
        {"-p", "pw", "-i", "dir"},
        "Folders cannot be input: dir\n",
        1,
-       {"dir/"}},
-      {"single missing input", {}, {"-p", "pw", "-i", "nope"}, "Input file missing: nope\n", 1, {}},
+       {"dir/"},
+       "quillfort: dir: is a folder\n"},
+      {"single missing input",
+       {},
+       {"-p", "pw", "-i", "nope"},
+       "Input file missing: nope\n",
+       1,
+       {},
+       "quillfort: nope: No such file or directory\n"},
       {"output into a missing folder",
        {"a"},
        {"-p", "pw", "-i", "a", "-o", "no/b"},
        "will write to: no/b\nENCRYPTING\ntarget could not be opened!\n",
        1,
-       {"a"}},
+       {"a"},
+       "quillfort: no/b: No such file or directory\n"},
   };
   for (const Case& c : cases) Check(c);
 }
@@ -264,32 +287,37 @@ TEST(CommandLine, BatchTargets) {
        {"-p", "pw", "-i", "a", "b", "-o", "a"},
        "output directory is unavailable!\n",
        1,
-       {"a", "b"}},
+       {"a", "b"},
+       "quillfort: a: Not a directory\n"},
       {"output is missing",
        {"a", "b"},
        {"-p", "pw", "-i", "a", "b", "-o", "nowhere"},
        "output directory is unavailable!\n",
        1,
-       {"a", "b"}},
+       {"a", "b"},
+       "quillfort: nowhere: No such file or directory\n"},
       {"folders, empty and missing names are skipped",
        {"dir/", "b"},
        {"-p", "pw", "-i", "dir", "", "nope", "b"},
        "Folders cannot be input: dir\nFolders cannot be input: \nInput file missing: nope\n" +
            Enc("b", "./b.quillforted"),
        1,
-       {"b", "b.quillforted", "dir/"}},
+       {"b", "b.quillforted", "dir/"},
+       "quillfort: dir: is a folder\nquillfort: : is a folder\nquillfort: nope: No such file or directory\n"},
       {"decrypting a bare suffix names the folder",
        {".quillforted", "b.quillforted"},
        {"d", "-p", "pw", "-i", ".quillforted", "b.quillforted"},
        "DECRYPTING\ntarget could not be opened!\n" + Dec("b.quillforted", "./b"),
        1,
-       {".quillforted", "b", "b.quillforted"}},
+       {".quillforted", "b", "b.quillforted"},
+       "quillfort: ./: Is a directory\n"},
       {"decrypt in place would overwrite the input",
        {"a", "b.quillforted"},
        {"d", "-p", "pw", "-i", "a", "b.quillforted"},
        "input and output are the same file: a\n" + Dec("b.quillforted", "./b"),
        1,
-       {"a", "b", "b.quillforted"}},
+       {"a", "b", "b.quillforted"},
+       "quillfort: ./a: is the input itself\n"},
   };
   for (const Case& c : cases) Check(c);
 }
@@ -302,14 +330,22 @@ TEST(CommandLine, InputNeverOverwritesItself) {
        {"-p", "pw", "-i", "a.txt", "-o", "a.txt"},
        "will write to: a.txt\n" + same,
        1,
-       {"a.txt"}},
+       {"a.txt"},
+       "quillfort: a.txt: is the input itself\n"},
       {"./ spelling",
        {"a.txt"},
        {"-p", "pw", "-i", "a.txt", "-o", "./a.txt"},
        "will write to: ./a.txt\n" + same,
        1,
-       {"a.txt"}},
-      {"into its own folder", {"a.txt"}, {"d", "-p", "pw", "-i", "a.txt", "-o", "."}, same, 1, {"a.txt"}},
+       {"a.txt"},
+       "quillfort: ./a.txt: is the input itself\n"},
+      {"into its own folder",
+       {"a.txt"},
+       {"d", "-p", "pw", "-i", "a.txt", "-o", "."},
+       same,
+       1,
+       {"a.txt"},
+       "quillfort: ./a.txt: is the input itself\n"},
   };
   for (const Case& c : cases) Check(c);
 
@@ -334,7 +370,8 @@ TEST(CommandLine, RefusedPasswordEndsTheRunBeforeAnyFile) {
          {"-p", "wrap790", "-i", "nope", "a", "b"},
          "Input file missing: nope\nENCRYPTING\n" + kRefusal,
          1,
-         {"a", "b"}});
+         {"a", "b"},
+         "quillfort: nope: No such file or directory\n"});
 }
 
 // Files from 25,000,000 bytes on go to the parallel engine, which writes the same

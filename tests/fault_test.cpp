@@ -25,6 +25,7 @@ struct FaultCase {
   std::string name;
   std::vector<std::string> arguments;
   std::string out;
+  std::string err = "";  // the cause, on standard error
 };
 
 void ExpectFailsCleanly(const ScratchFolder& dir, const FaultCase& c, const std::string& oldTarget) {
@@ -32,7 +33,7 @@ void ExpectFailsCleanly(const ScratchFolder& dir, const FaultCase& c, const std:
   std::vector<std::string> before = ListFolder(dir.path);
   ProgramResult result = RunProgram(c.arguments, dir.path);
   EXPECT_EQ(WithoutFigures(result.out), c.out);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err, c.err);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(ListFolder(dir.path), before);
   EXPECT_TRUE(ReadFile(oldTarget) == "precious");
@@ -47,7 +48,8 @@ TEST(Fault, FullDevice) {
     ExpectFailsCleanly(dir,
                        {input,
                         {"encrypt", "-p", "pw", "-i", input, "-o", "/dev/full"},
-                        "will write to: /dev/full\nENCRYPTING\ntarget could not be written!\n"},
+                        "will write to: /dev/full\nENCRYPTING\ntarget could not be written!\n",
+                        "quillfort: /dev/full: No space left on device\n"},
                        dir / "old");
   }
 }
@@ -67,7 +69,8 @@ TEST(Fault, FullFilesystem) {
     ExpectFailsCleanly(dir,
                        {input,
                         {"encrypt", "-p", "pw", "-i", input, "-o", "tiny/old"},
-                        "will write to: tiny/old\nENCRYPTING\ntarget could not be written!\n"},
+                        "will write to: tiny/old\nENCRYPTING\ntarget could not be written!\n",
+                        "quillfort: tiny/old: No space left on device\n"},
                        dir / "tiny/old");
     EXPECT_EQ(ListFolder(dir / "tiny"), (std::vector<std::string>{"old"}));
   }
@@ -112,16 +115,21 @@ TEST(Fault, ReadOnlyTargetFolder) {
   const FaultCase cases[] = {
       {"replace a file",
        {"e", "-p", "pw", "-i", "small", "-o", "ro/old"},
-       "will write to: ro/old\nENCRYPTING\ntarget could not be opened!\n"},
+       "will write to: ro/old\nENCRYPTING\ntarget could not be opened!\n",
+       "quillfort: ro/old: Read-only file system\n"},
       {"replace a file, parallel",
        {"e", "-p", "pw", "-i", "big", "-o", "ro/old"},
-       "will write to: ro/old\nENCRYPTING\ntarget could not be opened!\n"},
+       "will write to: ro/old\nENCRYPTING\ntarget could not be opened!\n",
+       "quillfort: ro/old: Read-only file system\n"},
       {"into the folder",
        {"e", "-p", "pw", "-i", "small", "-o", "ro"},
-       "ENCRYPTING\ntarget could not be opened!\n"},
+       "ENCRYPTING\ntarget could not be opened!\n",
+       "quillfort: ro/small.quillforted: Read-only file system\n"},
       {"a batch",
        {"e", "-p", "pw", "-i", "small", "big", "-o", "ro/"},
-       "ENCRYPTING\ntarget could not be opened!\nENCRYPTING\ntarget could not be opened!\n"},
+       "ENCRYPTING\ntarget could not be opened!\nENCRYPTING\ntarget could not be opened!\n",
+       "quillfort: ro/small.quillforted: Read-only file system\nquillfort: ro/big.quillforted: Read-only "
+       "file system\n"},
   };
   for (const FaultCase& c : cases) ExpectFailsCleanly(dir, c, dir / "ro/old");
   EXPECT_EQ(ListFolder(dir / "ro"), (std::vector<std::string>{"old"}));
@@ -137,13 +145,16 @@ TEST(Fault, TargetIsAFolder) {
   const FaultCase cases[] = {
       {"decrypting beside a folder of the same name",
        {"d", "-p", "pw", "-i", "x.quillforted"},
-       "DECRYPTING\ntarget could not be opened!\n"},
+       "DECRYPTING\ntarget could not be opened!\n",
+       "quillfort: x: Is a directory\n"},
       {"a name that is only the suffix",
        {"d", "-p", "pw", "-i", ".quillforted", "-o", "out"},
-       "DECRYPTING\ntarget could not be opened!\n"},
+       "DECRYPTING\ntarget could not be opened!\n",
+       "quillfort: out/: Is a directory\n"},
       {"a folder that does not exist",
        {"e", "-p", "pw", "-i", "old", "-o", "nowhere/"},
-       "will write to: nowhere/\nENCRYPTING\ntarget could not be opened!\n"},
+       "will write to: nowhere/\nENCRYPTING\ntarget could not be opened!\n",
+       "quillfort: nowhere/: No such file or directory\n"},
   };
   for (const FaultCase& c : cases) ExpectFailsCleanly(dir, c, dir / "old");
   EXPECT_EQ(ListFolder(dir / "x"), std::vector<std::string>{});
@@ -160,22 +171,38 @@ TEST(Fault, SameFileUnderAnotherName) {
   ASSERT_EQ(symlink(".", (dir / "here").c_str()), 0);
   const std::string same = "input and output are the same file: ";
   const FaultCase cases[] = {
-      {"symlink", {"e", "-p", "pw", "-i", "data", "-o", "link"}, "will write to: link\n" + same + "data\n"},
+      {"symlink",
+       {"e", "-p", "pw", "-i", "data", "-o", "link"},
+       "will write to: link\n" + same + "data\n",
+       "quillfort: link: is the input itself\n"},
       {"symlink as input",
        {"e", "-p", "pw", "-i", "link", "-o", "data"},
-       "will write to: data\n" + same + "link\n"},
-      {"hard link", {"e", "-p", "pw", "-i", "data", "-o", "hard"}, "will write to: hard\n" + same + "data\n"},
+       "will write to: data\n" + same + "link\n",
+       "quillfort: data: is the input itself\n"},
+      {"hard link",
+       {"e", "-p", "pw", "-i", "data", "-o", "hard"},
+       "will write to: hard\n" + same + "data\n",
+       "quillfort: hard: is the input itself\n"},
       {"./ spelling",
        {"e", "-p", "pw", "-i", "data", "-o", "./data"},
-       "will write to: ./data\n" + same + "data\n"},
+       "will write to: ./data\n" + same + "data\n",
+       "quillfort: ./data: is the input itself\n"},
       {"full path",
        {"e", "-p", "pw", "-i", "data", "-o", dir / "data"},
-       "will write to: " + dir / "data" + "\n" + same + "data\n"},
-      {"decrypting into its own folder", {"d", "-p", "pw", "-i", "data", "-o", "."}, same + "data\n"},
-      {"decrypting into a symlinked folder", {"d", "-p", "pw", "-i", "data", "-o", "here"}, same + "data\n"},
+       "will write to: " + dir / "data" + "\n" + same + "data\n",
+       "quillfort: " + dir / "data" + ": is the input itself\n"},
+      {"decrypting into its own folder",
+       {"d", "-p", "pw", "-i", "data", "-o", "."},
+       same + "data\n",
+       "quillfort: ./data: is the input itself\n"},
+      {"decrypting into a symlinked folder",
+       {"d", "-p", "pw", "-i", "data", "-o", "here"},
+       same + "data\n",
+       "quillfort: here/data: is the input itself\n"},
       {"a batch into its own folder",
        {"d", "-p", "pw", "-i", "data", "hard"},
-       same + "data\n" + same + "hard\n"},
+       same + "data\n" + same + "hard\n",
+       "quillfort: ./data: is the input itself\nquillfort: ./hard: is the input itself\n"},
   };
   for (const FaultCase& c : cases) {
     ExpectFailsCleanly(dir, c, dir / "old");
@@ -248,9 +275,10 @@ TEST(Fault, SourceChangesWhileRead) {
 // file, and the target is always one whole result, the last one to finish.
 TEST(Fault, TwoRunsAtOnceInOneFolder) {
   ScratchFolder dir;
-  WriteFile(dir / "small", "small file");
-  auto first = StartStoppedMidRun({"e", "-p", "first", "-i", "big"}, dir.path, dir / "big",
-                                  [&] { MakeSparseFile(dir / "big", kParallelSize); });
+  auto first = StartStoppedMidRun({"e", "-p", "first", "-i", "big"}, dir.path, dir / "big", [&] {
+    WriteFile(dir / "small", "small file");
+    MakeSparseFile(dir / "big", kParallelSize);
+  });
   ASSERT_TRUE(first);
   ProgramResult second = RunProgram({"e", "-p", "second", "-i", "big", "small"}, dir.path);
   EXPECT_EQ(second.status, 0) << second.out;

@@ -125,6 +125,7 @@ TEST(PasswordPrompt, ReadFromAPipe) {
     std::string input;
     std::string out;
     int status;
+    std::string err = "";  // the hint for a password given once
   };
   const std::string max(103, 'm');
   const std::string over(104, 'o');
@@ -158,7 +159,12 @@ TEST(PasswordPrompt, ReadFromAPipe) {
        "abc\nabc",
        "ENTER PASSWORD:***\nREPEAT PASSWORD:***" + kMatch,
        1},
-      {"no second line", {"e"}, "abc\n", "ENTER PASSWORD:***\nREPEAT PASSWORD:" + kMismatch, 1},
+      {"no second line",
+       {"e"},
+       "abc\n",
+       "ENTER PASSWORD:***\nREPEAT PASSWORD:" + kMismatch,
+       1,
+       "quillfort: standard input ended after one line: give the password twice, or use --password-file\n"},
       {"empty first entry mismatches",
        {"e"},
        "\nabc\n",
@@ -187,7 +193,7 @@ TEST(PasswordPrompt, ReadFromAPipe) {
     SCOPED_TRACE(c.what);
     ProgramResult run = RunProgram(c.arguments, dir.path, c.input);
     EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, c.status);
   }
   EXPECT_TRUE(ListFolder(dir.path).empty());

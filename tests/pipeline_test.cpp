@@ -77,24 +77,27 @@ TEST(Pipeline, MisplacedStreamsAreRefused) {
   struct Case {
     std::string name;
     std::vector<std::string> arguments;
-    std::string out;
+    std::string out, err;
   };
   const Case cases[] = {
       {"standard input into a folder",
        {"e", "-p", "pw", "-i", "-", "-o", "out"},
-       "standard input needs an output file name: use -o FILE or -o -\n"},
+       "standard input needs an output file name: use -o FILE or -o -\n",
+       ""},
       {"standard input in a batch",
        {"e", "-p", "pw", "-i", "-", "a", "-o", "out"},
-       "Input file missing: -\n" + Report("ENCRYPTING", "a", "out/a.quillforted")},
+       "Input file missing: -\n" + Report("ENCRYPTING", "a", "out/a.quillforted"),
+       "quillfort: -: standard input takes a single input\n"},
       {"a batch to standard output",
        {"e", "-p", "pw", "-i", "a", "a", "-o", "-"},
-       "output directory is unavailable!\n"},
+       "output directory is unavailable!\n",
+       "quillfort: -: Not a directory\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ProgramResult result = RunProgram(c.arguments, dir.path, "data");
     EXPECT_EQ(WithoutFigures(result.out), c.out);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(ReadFile(dir / "-"), "a file named like standard input");
   }
@@ -332,19 +335,22 @@ TEST(Quiet, OnlyFailuresAndPrompts) {
     std::vector<std::string> arguments;
     std::string input, out;
     int status;
+    std::string err = "";
   };
   const Case cases[] = {
       {"a batch",
        {"-q", "-p", "pw", "-i", "a", "missing", "-k", "nokey"},
        "",
        "Input file missing: missing\n",
-       1},
+       1,
+       "quillfort: ignoring unknown word: nokey\nquillfort: missing: No such file or directory\n"},
       {"a named output", {"--quiet", "-p", "pw", "-i", "a", "-o", "b"}, "", "", 0},
       {"a failing target",
        {"-q", "-p", "pw", "-i", "a", "-o", "no/b"},
        "",
        "target could not be opened!\n",
-       1},
+       1,
+       "quillfort: no/b: No such file or directory\n"},
       {"the prompt", {"-q", "-i", "a", "-o", "c"}, "pw\npw\n", "ENTER PASSWORD:**\nREPEAT PASSWORD:**\n", 0},
       {"a refused entry",
        {"-q", "-i", "a"},
@@ -356,7 +362,7 @@ TEST(Quiet, OnlyFailuresAndPrompts) {
     SCOPED_TRACE(c.name);
     ProgramResult result = RunProgram(c.arguments, dir.path, c.input);
     EXPECT_EQ(result.out, c.out);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.status, c.status);
   }
   EXPECT_EQ(ReadFile(dir / "b"), Encrypted("text", "pw"));

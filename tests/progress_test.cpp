@@ -177,8 +177,8 @@ TEST(ProgressLine, QuickFilesShowNothingEvenOnTerminal) {
   WriteFile(dir / "a", PatternBytes(300000));
   WriteFile(dir / "b", PatternBytes(1000));
   SlowRun run = RunWithStderr(true, {"-p", "pw", "-i", "a", "b", "missing"}, dir, 0ms);
-  EXPECT_EQ(run.status, 1);  // the missing input
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 1);                                                 // the missing input
+  EXPECT_EQ(run.err, "quillfort: missing: No such file or directory\r\n");  // and its cause: no progress line
   EXPECT_TRUE(Exists(dir / "a.quillforted"));
   EXPECT_TRUE(Exists(dir / "b.quillforted"));
 }
