@@ -1,7 +1,7 @@
 # Installation in the usual places, and a Debian package of it (cpack in the build folder).
 include(GNUInstallDirs)
 
-set(QUILLFORT_MAINTAINER "Quillfort developers <quillfort@localhost>"
+set(QUILLFORT_MAINTAINER "Quillfort developers <developers@quillfort.example.org>"
     CACHE STRING "Maintainer named in the Debian package")
 
 # Debian keeps manual pages compressed.
@@ -13,10 +13,19 @@ add_custom_command(
   WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
   VERBATIM)
 add_custom_target(quillfort_manual ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/quillfort.1.gz)
+add_custom_command(
+  OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz
+  COMMAND ${GZIP_PROGRAM} -9 -n -c ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog.Debian > changelog.Debian.gz
+  DEPENDS packaging/changelog.Debian
+  WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+  VERBATIM)
+add_custom_target(quillfort_changelog ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz)
 
 install(TARGETS quillfort RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quillfort.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES completion/quillfort DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(FILES packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillfort)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillfort)
@@ -32,6 +41,8 @@ section.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# A Debian revision: the package is not Debian-native, so its changelog is changelog.Debian.gz.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -65,7 +65,7 @@ std::string Complete(const ScratchFolder& dir, const std::vector<std::string>& w
   script << "cd '" << dir.path << "' && source '" << kCompletion << "' && COMP_WORDS=(";
   for (const auto& word : words) script << " '" << word << "'";
   script << ") && COMP_CWORD=" << words.size() - 1
-         << " && _quillfort && for c in \"${COMPREPLY[@]}\"; do echo \"$c\"; done | LC_ALL=C sort";
+         << " && _quillfort && for c in \"${COMPREPLY[@]}\"; do printf '%s\\n' \"$c\"; done | LC_ALL=C sort";
   std::string command = script.str();
   std::string quoted;
   for (char c : command) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -80,8 +80,8 @@ TEST(BashCompletion, OffersWhatEachPlaceTakes) {
   WriteFile(dir / "b file.txt", "");
   ASSERT_EQ(mkdir((dir / "dir").c_str(), 0700), 0);
   const std::string options =
-      "--help\n--password-env\n--password-fd\n--password-file\n--quiet\n--sync\n--version\n-h\n-i\n-k\n-o\n-"
-      "p\n-q\n";
+      "--force\n--help\n--no-clobber\n--password-env\n--password-fd\n--password-file\n--quiet\n--sync\n"
+      "--version\n-f\n-h\n-i\n-k\n-n\n-o\n-p\n-q\n";
   const std::string files = "a.txt\nb file.txt\ndir\n";
   struct Case {
     std::vector<std::string> words;
@@ -94,7 +94,7 @@ TEST(BashCompletion, OffersWhatEachPlaceTakes) {
       {{"quillfort", "e", ""}, options},
       {{"quillfort", "e", "-i", ""}, files},
       {{"quillfort", "e", "-i", "a.txt", "b"}, "b file.txt\n"},
-      {{"quillfort", "-i", "a.txt", "-o", ""}, "dir\n"},
+      {{"quillfort", "-i", "a.txt", "-o", ""}, files},
       {{"quillfort", "-i", "a.txt", "-o", "dir", ""}, options + "decrypt\nencrypt\n"},
       {{"quillfort", "-p", ""}, ""},
       {{"quillfort", "-p", "-i", ""}, options + "decrypt\nencrypt\n"},  // "-i" is the password
