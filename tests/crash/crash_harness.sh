@@ -277,6 +277,8 @@ check_cut() {
         ((problems++))
         problem "$name: a source changed"
       }
+    elif complete_hidden_copy "$name" "$after"; then
+      ((tally_instant++))
     else
       ((tally_leftover++, problems++))
       problem "$name: left over ($(stat -c %s "$now/$name") bytes)"
@@ -289,6 +291,21 @@ check_cut() {
     }
   done < <(find "$before" -mindepth 1 -printf '%P\n')
   ((problems == 0))
+}
+
+# NAME is the hidden name an existing target passes through on its way into place
+# (".target.XXXXXX" beside it), holding the complete new file: a cut in the instant
+# between the link and the rename leaves it. Nothing of the old or new file is lost.
+complete_hidden_copy() {
+  local name=$1 after=$2 target folder base
+  folder=$(dirname "$name")
+  base=$(basename "$name")
+  for target in "${targets[@]}"; do
+    [ "$(dirname "$target")" = "$folder" ] || continue
+    [[ $base =~ ^\.(.+)\.[A-Za-z0-9]{6}$ ]] && [ "${BASH_REMATCH[1]}" = "$(basename "$target")" ] || continue
+    cmp -s "$now/$name" "$after/$target" && return 0
+  done
+  return 1
 }
 
 # Prints one problem of the current cut, under a heading for the cut.
@@ -332,7 +349,7 @@ run_scenario() {
     source "$work/$scenario.vars"
   fi
 
-  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_unsynced=0 tally_leftover=0
+  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_unsynced=0 tally_leftover=0 tally_instant=0
   local failed=0 shutdowns=0 kills=0 start end
   quiet=0 heading_shown=""
   [[ " $checks " == *" control "* ]] && quiet=1
@@ -352,7 +369,7 @@ run_scenario() {
     problem "exit status $code, $tally_new of ${#targets[@]} targets complete: $(tail -n 3 "$out")"
     ((failed++))
   fi
-  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_unsynced=0 tally_leftover=0
+  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_unsynced=0 tally_leftover=0 tally_instant=0
   local span=$(((end - start) * 5 / 4))
 
   local delay
@@ -406,9 +423,9 @@ run_scenario() {
     fi
   fi
   ((failed > 0)) && status=1
-  summary+=("$(printf '%-16s %-11s %5d %5d %5d %5d %5d %5d %7d %8d %8d %6d  %s' "$round" "$scenario" "$cuts" \
-    "$shutdowns" "$kills" "$tally_old" "$tally_new" "$tally_empty" "$tally_partial" "$tally_unsynced" \
-    "$tally_leftover" "$failed" "$note")")
+  summary+=("$(printf '%-16s %-11s %5d %5d %5d %5d %5d %5d %7d %8d %8d %7d %6d  %s' "$round" "$scenario" \
+    "$cuts" "$shutdowns" "$kills" "$tally_old" "$tally_new" "$tally_empty" "$tally_partial" "$tally_unsynced" \
+    "$tally_leftover" "$tally_instant" "$failed" "$note")")
 }
 
 # ---- Rounds ------------------------------------------------------------------------
@@ -428,9 +445,10 @@ done
 echo
 echo "Outcomes per round and scenario (old, new, empty, partial: targets over all cuts, where"
 echo "old is also a new target still absent; unsynced: reported but not complete; leftover:"
-echo "other names; failed: cuts with a fault)"
-printf '%-16s %-11s %5s %5s %5s %5s %5s %5s %7s %8s %8s %6s\n' round scenario cuts shut kill old new \
-  empty partial unsynced leftover failed
+echo "other names; instant: a complete new file left under the hidden name a replacement"
+echo "passes through for an instant; failed: cuts with a fault)"
+printf '%-16s %-11s %5s %5s %5s %5s %5s %5s %7s %8s %8s %7s %6s\n' round scenario cuts shut kill old new \
+  empty partial unsynced leftover instant failed
 printf '%s\n' "${summary[@]}"
 echo "took $((($(microseconds) - began) / 1000000)) s; seed $seed (CRASH_SEED repeats the delays)"
 exit "$status"
