@@ -47,6 +47,7 @@ ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::s
   std::vector<std::string> environment = setup.environment;
   for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
   std::vector<char*> envp;
+  envp.reserve(environment.size() + 1);
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
   pid_t pid = fork();

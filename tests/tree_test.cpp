@@ -177,7 +177,7 @@ TEST(ManyFiles, PrintedInTheirOrder) {
   for (int i = 0; i < 120; ++i) {
     std::string name = Numbered(i);
     // Sizes that finish in another order than they start.
-    Make(dir, name, PatternBytes(size_t((i % 7) * 150000 + i), uint64_t(i)));
+    Make(dir, name, PatternBytes(size_t(i % 7) * 150000 + size_t(i), uint64_t(i)));
     arguments.push_back(name);
     expected += Enc(name, "out/" + name + ".quillforted");
     if (i == 40) {

@@ -80,7 +80,8 @@ void CheckParserMessages(const ParseMessages& messages, ParseOutcome outcome) {
   if (outcome == ParseOutcome::missingArgument) {
     const std::string& failure = messages.failure;
     Check(failure == "missing argument for -o!\n" || failure == "missing argument for -p!\n" ||
-              failure == "missing argument for -k!\n" || failure == "missing argument for --password-file!\n" ||
+              failure == "missing argument for -k!\n" ||
+              failure == "missing argument for --password-file!\n" ||
               failure == "missing argument for --password-fd!\n" ||
               failure == "missing argument for --password-env!\n",
           "a missing argument ends with its message");
