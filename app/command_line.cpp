@@ -59,6 +59,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
     } else if (word == "-q" || word == "--quiet") {
       options.quiet = true;
       ++i;
+    } else if (word == "-r" || word == "--recursive") {
+      options.recursive = true;
+      ++i;
+    } else if (word == "--rm") {
+      options.removeSources = true;
+      ++i;
     } else if (word == "-f" || word == "--force") {
       options.replacing = Replacing::always;
       ++i;

@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "app/command_line.h"
 #include "app/help_text.h"
 #include "app/password_gate.h"
 #include "app/path_tests.h"
+#include "app/run_files.h"
 #include "app/run_plan.h"
 #include "app/secret_text.h"
 #include "app/target_planning.h"
@@ -20,53 +23,25 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-// Whether an existing file at the input's target may be replaced: -f, -n, or the
-// answer of the person at the terminal. Says "not replaced" when not.
-bool MayReplaceTarget(const RunOptions& options, const std::string& target, Conversation* conversation) {
-  if (options.replacing == Replacing::always || !TargetIsExistingFile(target)) return true;
-  bool replace = options.replacing == Replacing::ask &&
-                 (!conversation || !conversation->interactive || AskToReplace(target, *conversation));
-  if (!replace) Print("not replaced: " + target + "\n");
-  return replace;
-}
-
 int TransformInputs(RunOptions& options, Conversation* conversation) {
   if (options.inputs.empty()) {
     Print("you must specify some input files via '-i'!\n");
     return kFailure;
   }
+  const bool outputGiven = !options.output.empty();
   const bool batch = options.inputs.size() > 1;
-  if (batch && !PrepareBatchFolder(options)) {
+  const bool walks =
+      options.recursive && std::any_of(options.inputs.begin(), options.inputs.end(),
+                                       [](const std::string& input) { return IsFolder(input); });
+  // A batch writes into a folder, and so does a walk that mirrors its tree with -o.
+  if ((batch || (walks && outputGiven)) && !PrepareBatchFolder(options)) {
     Cause cause = WhyNotFolder(options.output);
     PrintFailure("output directory is unavailable!\n", options.output,
                  cause.Known() ? cause : PhraseCause("not a folder"));
     return kFailure;
   }
-  int status = kSuccess;
-  Cipher keyed;  // keyed once, when the first input reaches an engine
-  for (PlannedInput& planned : PlanRun(options, batch)) {
-    PrintNote(planned.notice);
-    Print(planned.printed);
-    if (planned.cause.Known()) PrintCause(planned.causePath, planned.cause);
-    if (!planned.usable) {
-      status = kFailure;
-      continue;
-    }
-    if (!MayReplaceTarget(options, planned.target, conversation)) {
-      status = kFailure;
-      continue;
-    }
-    if (!keyed.key && !SetPassword(keyed, options.password)) {
-      PrintHeader(options.mode);
-      Print(kRefusalMessage);
-      Print("\n");
-      return kFailure;
-    }
-    FileTask task{std::move(planned.input), std::move(planned.target), options.mode, {options.sync}};
-    if (TransformFile(task, keyed) != TransformOutcome::done) status = kFailure;
-    FlushConsole();
-  }
-  return status;
+  std::vector<PlannedInput> plan = PlanRun(options, batch, outputGiven);
+  return RunFiles(options, plan, conversation);
 }
 
 // The descriptor a single input's output goes to directly, or -1 for a file.

@@ -14,6 +14,8 @@ struct RunOptions {
   bool sync = false;                     // --sync: every output durable before it is reported
   bool quiet = false;                    // -q: nothing printed when all goes well
   Replacing replacing = Replacing::ask;  // -f, -n: the later one counts
+  bool recursive = false;                // -r: folders among the inputs are walked
+  bool removeSources = false;            // --rm: a source goes once its output is on the disk
   // --password-file, --password-fd or --password-env and its value: where to read
   // the password; the option's name is empty when none was given.
   std::string passwordSource;

@@ -56,10 +56,12 @@ TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool 
     // Standard input is no file of a batch.
     return Skip(plan, "Input file missing: -\n", "-", PhraseCause("standard input takes a single input"));
   }
-  if (IsFolder(input))
+  // A regular file is never a folder: the common case costs one look.
+  const bool regular = IsRegularFile(input);
+  if (!regular && IsFolder(input)) {
     return Skip(plan, "Folders cannot be input: " + input + "\n", input, PhraseCause("is a folder"));
-  if (!IsRegularFile(input))
-    return Skip(plan, "Input file missing: " + input + "\n", input, WhyNotRegularFile(input));
+  }
+  if (!regular) return Skip(plan, "Input file missing: " + input + "\n", input, WhyNotRegularFile(input));
   if (batch || (!options.output.empty() && IsFolder(options.output))) {
     plan.target = NameInFolder(options.output, input, options.mode);
   } else if (!options.output.empty()) {
@@ -75,6 +77,32 @@ TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool 
   }
   if (SameFile(input, plan.target)) {
     return Skip(plan, "input and output are the same file: " + input + "\n", plan.target,
+                PhraseCause("is the input itself"));
+  }
+  plan.usable = true;
+  return plan;
+}
+
+std::string MirrorFolder(const std::string& output, const std::string& folder) {
+  std::string trimmed = folder;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  std::string name = FileNamePart(trimmed);
+  std::string root = WithSlash(output);
+  if (name.empty() || name == "." || name == "..") return root.substr(0, root.size() - 1);
+  return root + name;
+}
+
+TargetPlan PlanWalkedFile(const RunOptions& options, const std::string& file, const std::string& relative,
+                          const std::string& mirrorTarget) {
+  TargetPlan plan;
+  std::string renamed = options.mode == kEncrypt ? relative + std::string(kSuffix) : WithoutSuffix(relative);
+  if (mirrorTarget.empty()) {
+    plan.target = options.mode == kEncrypt ? file + std::string(kSuffix) : WithoutSuffix(file);
+  } else {
+    plan.target = mirrorTarget + "/" + renamed;
+  }
+  if (SameFile(file, plan.target)) {
+    return Skip(plan, "input and output are the same file: " + file + "\n", plan.target,
                 PhraseCause("is the input itself"));
   }
   plan.usable = true;

@@ -23,3 +23,12 @@ bool PrepareBatchFolder(RunOptions& options);
 // as its own target. A single input "-" (or a pipe named as /dev/fd/N) is a stream,
 // written to standard output unless -o names a file; in a batch "-" is a missing file.
 TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool batch);
+
+// The folder a walk of `folder` is mirrored into below -o `output`: the walked folder's
+// own name inside it ("vault/photos" for photos), or `output` itself for "." or "/".
+std::string MirrorFolder(const std::string& output, const std::string& folder);
+
+// A file met walking a folder: beside itself without -o (the single-input rules), or
+// at `relative` below `mirrorTarget`.
+TargetPlan PlanWalkedFile(const RunOptions& options, const std::string& file, const std::string& relative,
+                          const std::string& mirrorTarget);

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // The run's messages, in the order produced. They go to standard output, or to
 // standard error while standard output carries the data.
@@ -16,3 +18,19 @@ void SendMessagesToStandardError();
 void SetQuiet(bool quiet);
 // The stream messages go to, for those that write to it character by character.
 FILE* MessageStream();
+
+// What one file's transform printed, kept to be printed later in the run's order, so
+// that files transformed at once never mix their lines.
+struct MessageBlock {
+  struct Part {
+    bool standardError = false;
+    std::string text;
+  };
+  std::vector<Part> parts;
+};
+
+// While set, everything this thread prints goes into `block` (null: printed again).
+void CaptureMessages(MessageBlock* block);
+bool CapturingMessages();
+// Prints a block as it would have been printed at once.
+void PrintBlock(const MessageBlock& block);

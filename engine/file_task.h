@@ -10,4 +10,6 @@ struct FileTask {
   std::string target;
   Mode mode = kEncrypt;
   OutputSettings output;
+  // --rm: once the output is on the disk, file and folder, the source goes.
+  bool removeSource = false;
 };

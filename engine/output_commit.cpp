@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "engine/descriptor_paths.h"
+#include "engine/output_folders.h"
 #include "engine/signal_cleanup.h"
 #include "engine/source_file.h"
 
@@ -77,17 +78,26 @@ int MakeHidden(const OutputFile& output, std::string& hidden, int& slot, Make ma
 
 void RemoveHidden(const OutputFile& output, const std::string& hidden, int slot) {
   SignalsHeld held;
-  ::unlinkat(output.folder.fd, hidden.c_str(), 0);
+  ::unlinkat(output.folder, hidden.c_str(), 0);
   ForgetCleanupName(slot);
 }
 
-// Root keeps the replaced file's owner and group. Group first, then the bits, then
-// the owner, so at no moment does the file carry the bits with a wrong owner.
-bool SetOwnerAndPermissions(int fd, const OutputFile& output, mode_t permissions, Cause& cause) {
-  bool asRoot = ::geteuid() == 0 && output.replacesFile;
-  if (asRoot && ::fchown(fd, uid_t(-1), output.replaced.st_gid) != 0) return Fail(cause);
-  if (::fchmod(fd, permissions) != 0) return Fail(cause);
-  if (asRoot && ::fchown(fd, output.replaced.st_uid, gid_t(-1)) != 0) return Fail(cause);
+// Root keeps the replaced file's owner and group, and gives a new file the source's.
+// Group first, then the bits, then the owner, so at no moment does the file carry the
+// bits with a wrong owner (and no set-id bit is ever set).
+bool RunningAsRoot() {
+  static const bool root = ::geteuid() == 0;
+  return root;
+}
+
+// Only what differs is changed: most outputs are made with the right owner and bits.
+bool SetOwnerAndPermissions(int fd, uid_t owner, gid_t group, mode_t permissions, Cause& cause) {
+  struct stat now {};
+  if (::fstat(fd, &now) != 0) return Fail(cause);
+  bool asRoot = RunningAsRoot();
+  if (asRoot && now.st_gid != group && ::fchown(fd, uid_t(-1), group) != 0) return Fail(cause);
+  if ((now.st_mode & 07777) != permissions && ::fchmod(fd, permissions) != 0) return Fail(cause);
+  if (asRoot && now.st_uid != owner && ::fchown(fd, owner, gid_t(-1)) != 0) return Fail(cause);
   return true;
 }
 
@@ -132,7 +142,7 @@ bool OpenDirect(OutputFile& output, const std::string& target, bool viaLink, Cau
 // The unnamed file can be given a name: linkat needs either the privilege to link a
 // descriptor or /proc to reach it by path.
 bool CanLinkUnnamed(int fd) {
-  if (::geteuid() == 0) return true;
+  if (RunningAsRoot()) return true;
   struct stat viaProc {};
   struct stat direct {};
   std::string path = "/proc/self/fd/" + std::to_string(fd);
@@ -147,8 +157,9 @@ int LinkUnnamed(int fd, int folder, const char* name) {
   return ::linkat(AT_FDCWD, path.c_str(), folder, name, AT_SYMLINK_FOLLOW);
 }
 
-bool OpenUnnamed(OutputFile& output) {
-  FileHandle handle(::openat(output.folder.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+// Made with its final bits at once: no name shows the file before it is complete.
+bool OpenUnnamed(OutputFile& output, mode_t permissions) {
+  FileHandle handle(::openat(output.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions));
   if (handle.fd < 0 || !CanLinkUnnamed(handle.fd)) return false;
   output.handle = std::move(handle);
   output.kind = OutputKind::unnamed;
@@ -157,7 +168,7 @@ bool OpenUnnamed(OutputFile& output) {
 
 bool OpenTemporary(OutputFile& output, Cause& cause) {
   int fd = MakeHidden(output, output.temporaryName, output.cleanupSlot, [&](const char* name) {
-    return ::openat(output.folder.fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return ::openat(output.folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   });
   if (fd < 0) {
     output.temporaryName.clear();
@@ -173,12 +184,11 @@ bool OpenTemporary(OutputFile& output, Cause& cause) {
 bool ReplaceByRename(OutputFile& output, Cause& cause) {
   std::string hidden;
   int slot = -1;
-  if (MakeHidden(output, hidden, slot, [&](const char* name) {
-        return LinkUnnamed(output.handle.fd, output.folder.fd, name);
-      }) < 0) {
+  if (MakeHidden(output, hidden, slot,
+                 [&](const char* name) { return LinkUnnamed(output.handle.fd, output.folder, name); }) < 0) {
     return Fail(cause);
   }
-  if (::renameat(output.folder.fd, hidden.c_str(), output.folder.fd, output.name.c_str()) != 0) {
+  if (::renameat(output.folder, hidden.c_str(), output.folder, output.name.c_str()) != 0) {
     cause = SystemCause();
     RemoveHidden(output, hidden, slot);
     return false;
@@ -191,15 +201,17 @@ bool ReplaceByRename(OutputFile& output, Cause& cause) {
 // target: the new data first on the disk, never more permissions than the file had.
 bool ReplaceAppearedName(OutputFile& output, Cause& cause) {
   struct stat status {};
-  if (::fstatat(output.folder.fd, output.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return Fail(cause);
+  if (::fstatat(output.folder, output.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return Fail(cause);
   if (S_ISDIR(status.st_mode)) return Fail(cause, EISDIR);
   if (S_ISREG(status.st_mode)) {
     struct stat own {};
     if (::fstat(output.handle.fd, &own) != 0) return Fail(cause);
     output.replacesFile = true;
     output.replaced = status;
-    if (!SetOwnerAndPermissions(output.handle.fd, output, own.st_mode & status.st_mode & 0777, cause))
+    if (!SetOwnerAndPermissions(output.handle.fd, status.st_uid, status.st_gid,
+                                own.st_mode & status.st_mode & 0777, cause)) {
       return false;
+    }
     if (::fdatasync(output.handle.fd) != 0) return Fail(cause);
   }
   return ReplaceByRename(output, cause);
@@ -207,14 +219,14 @@ bool ReplaceAppearedName(OutputFile& output, Cause& cause) {
 
 bool NameUnnamed(OutputFile& output, Cause& cause) {
   if (output.replacesFile) return ReplaceByRename(output, cause);
-  if (LinkUnnamed(output.handle.fd, output.folder.fd, output.name.c_str()) == 0) return true;
+  if (LinkUnnamed(output.handle.fd, output.folder, output.name.c_str()) == 0) return true;
   if (errno != EEXIST) return Fail(cause);
   return ReplaceAppearedName(output, cause);
 }
 
 bool NameTemporary(OutputFile& output, Cause& cause) {
   bool renamed =
-      ::renameat(output.folder.fd, output.temporaryName.c_str(), output.folder.fd, output.name.c_str()) == 0;
+      ::renameat(output.folder, output.temporaryName.c_str(), output.folder, output.name.c_str()) == 0;
   if (!renamed) {
     cause = SystemCause();
     RemoveHidden(output, output.temporaryName, output.cleanupSlot);
@@ -279,17 +291,19 @@ bool OpenOutput(OutputFile& output, const std::string& target, const SourceFile&
 
   output.folderPath = FolderOf(destination);
   output.name = destination.substr(destination.rfind('/') + 1);
+  OutputFolder folder;
+  if (destination.size() >= PATH_MAX) return Fail(cause, ENAMETOOLONG);
+  if (!OpenOutputFolder(output.folderPath, folder)) return Fail(cause);
   // A name the folder cannot hold would fail only at the end, after all the work.
-  long nameMax = ::pathconf(output.folderPath.c_str(), _PC_NAME_MAX);
-  if (output.name.size() > size_t(nameMax > 0 ? nameMax : NAME_MAX) || destination.size() >= PATH_MAX) {
-    return Fail(cause, ENAMETOOLONG);
-  }
-  output.folder = FileHandle(::open(output.folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (output.folder.fd < 0) return Fail(cause);
-  if (!OpenUnnamed(output) && !OpenTemporary(output, cause)) return false;
+  if (output.name.size() > folder.nameMax) return Fail(cause, ENAMETOOLONG);
+  output.folder = folder.fd;
   mode_t permissions = source.status.st_mode & 0777;
   if (output.replacesFile) permissions &= output.replaced.st_mode & 0777;
-  return SetOwnerAndPermissions(output.handle.fd, output, permissions, cause);
+  if (!OpenUnnamed(output, permissions) && !OpenTemporary(output, cause)) return false;
+  output.times[0] = source.status.st_atim;
+  output.times[1] = source.status.st_mtim;
+  const struct stat& owner = output.replacesFile ? output.replaced : source.status;
+  return SetOwnerAndPermissions(output.handle.fd, owner.st_uid, owner.st_gid, permissions, cause);
 }
 
 bool ReserveOutput(OutputFile& output, uint64_t size, Cause& cause) {
@@ -303,6 +317,8 @@ bool CommitOutput(OutputFile& output, const OutputSettings& settings, Cause& cau
   // the name holds the old file or the whole new one, never an empty one. A new name
   // risks no old data, and skips the wait, as cp does.
   int fd = output.handle.fd;
+  // Set last: every write moves the modification time.
+  if (::futimens(fd, output.times) != 0) return Fail(cause);
   if (settings.sync ? ::fsync(fd) != 0 : output.replacesFile && ::fdatasync(fd) != 0) return Fail(cause);
   bool named;
   if (output.kind == OutputKind::temporary) {
@@ -313,6 +329,6 @@ bool CommitOutput(OutputFile& output, const OutputSettings& settings, Cause& cau
   }
   if (!named) return false;
   // The rename itself reaches the disk; a failure here leaves the new file complete in place.
-  if ((settings.sync || output.replacesFile) && ::fsync(output.folder.fd) != 0) return Fail(cause);
+  if ((settings.sync || output.replacesFile) && ::fsync(output.folder) != 0) return Fail(cause);
   return true;
 }

@@ -29,7 +29,7 @@ enum class OutputKind { unnamed, temporary, direct };
 
 struct OutputFile {
   FileHandle handle;
-  FileHandle folder;       // the folder the output ends up in
+  int folder = -1;         // the folder the output ends up in (kept open for the run)
   std::string folderPath;  // its path, as far as the target's name tells it
   std::string name;        // the output's name in that folder (a symlink's target is followed)
   OutputKind kind = OutputKind::unnamed;
@@ -38,6 +38,7 @@ struct OutputFile {
   bool seekable = true;       // false for pipes and devices written directly
   bool replacesFile = false;  // an existing regular file is replaced on commit
   struct stat replaced {};    // that file's status when the output was opened
+  timespec times[2]{};        // the source's access and modification times, given to the output
 
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
@@ -49,8 +50,9 @@ struct OutputFile {
 // in a folder that cannot be written, exists but may not be written, has a name too
 // long for its folder, or is a link, FIFO or device that another user planted in a
 // shared sticky folder (like /tmp). The new file gets the source's permission bits,
-// never more than a file it replaces had; run as root, the replaced file's owner
-// and group too.
+// never more than a file it replaces had, and its access and modification times.
+// Run as root, it keeps the owner and group of the file it replaces, and a new file
+// gets the source's.
 bool OpenOutput(OutputFile& output, const std::string& target, const SourceFile& source, Cause& cause);
 
 // Sets the length of the file in advance (no-op for direct outputs).

@@ -15,6 +15,7 @@
 #include "engine/progress.h"
 #include "engine/report.h"
 #include "engine/signal_cleanup.h"
+#include "engine/source_removal.h"
 
 namespace {
 
@@ -168,7 +169,8 @@ TransformOutcome TransformFileParallel(const FileTask& task, SourceFile& source,
     PrintFailure("target could not be written!\n", task.target, cause);
     return TransformOutcome::failed;
   }
+  bool removed = !task.removeSource || output.kind == OutputKind::direct || RemoveSource(task, source);
   PrintFileLines(task.input, task.target);
   PrintSpeedLine("effective speed:", source.size, end - start);
-  return TransformOutcome::done;
+  return removed ? TransformOutcome::done : TransformOutcome::failed;
 }

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "engine/console.h"
 #include "engine/signal_cleanup.h"
 
 namespace {
@@ -122,7 +123,8 @@ std::string ProgressLine(std::string_view file, uint64_t done, uint64_t total, u
 }
 
 ProgressScope::ProgressScope(std::string_view file, uint64_t totalBytes) {
-  if (totalBytes == 0 || !StandardErrorIsTerminal()) return;
+  // A file transformed beside others has its lines printed later; a line now would mislead.
+  if (totalBytes == 0 || !StandardErrorIsTerminal() || CapturingMessages()) return;
   std::lock_guard lock(progress.drawing);
   progress.file = file;
   progress.total = totalBytes;

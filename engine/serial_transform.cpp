@@ -6,6 +6,7 @@
 #include "engine/console.h"
 #include "engine/progress.h"
 #include "engine/report.h"
+#include "engine/source_removal.h"
 
 namespace {
 
@@ -68,8 +69,9 @@ TransformOutcome TransformFileSerial(const FileTask& task, SourceFile& source, c
   if (!CommitOutput(output, task.output, cause)) {
     return Failed("target could not be written!\n", task.target, cause);
   }
+  bool removed = !task.removeSource || output.kind == OutputKind::direct || RemoveSource(task, source);
   PrintFileLines(task.input, task.target);
   PrintSpeedLine("encryption speed:", totalBytes, cipherNanoseconds);
   PrintSpeedLine("effective speed:", totalBytes, end - start);
-  return TransformOutcome::done;
+  return removed ? TransformOutcome::done : TransformOutcome::failed;
 }

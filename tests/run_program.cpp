@@ -1,6 +1,7 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -55,6 +56,10 @@ ProgramResult RunProgram(const std::vector<std::string>& arguments, const std::s
     dup2(err[1], 2);
     for (auto [number, fd] : extra) dup2(fd, number);
     if (setup.withoutTerminal) setsid();
+    if (setup.user != 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(setup.user) != 0 || setuid(setup.user) != 0)) {
+      _exit(125);
+    }
     environ = envp.data();
     ExecProgram(directory, argv);
   }

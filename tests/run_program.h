@@ -22,6 +22,7 @@ struct RunSetup {
   bool withoutTerminal = false;            // a session of its own, so /dev/tty cannot be opened
   std::vector<std::string> environment{};  // NAME=value entries added to the environment
   std::vector<std::pair<int, std::string>> descriptors{};  // descriptor N reads these bytes from a pipe
+  unsigned user = 0;  // run as this user and group (needs root); 0 leaves them
 };
 
 // Runs quillfort with `arguments` in `directory`, feeding `input` on standard input.

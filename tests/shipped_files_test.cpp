@@ -80,8 +80,8 @@ TEST(BashCompletion, OffersWhatEachPlaceTakes) {
   WriteFile(dir / "b file.txt", "");
   ASSERT_EQ(mkdir((dir / "dir").c_str(), 0700), 0);
   const std::string options =
-      "--force\n--help\n--no-clobber\n--password-env\n--password-fd\n--password-file\n--quiet\n--sync\n"
-      "--version\n-f\n-h\n-i\n-k\n-n\n-o\n-p\n-q\n";
+      "--force\n--help\n--no-clobber\n--password-env\n--password-fd\n--password-file\n--quiet\n--recursive\n"
+      "--rm\n--sync\n--version\n-f\n-h\n-i\n-k\n-n\n-o\n-p\n-q\n-r\n";
   const std::string files = "a.txt\nb file.txt\ndir\n";
   struct Case {
     std::vector<std::string> words;
