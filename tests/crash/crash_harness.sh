@@ -179,9 +179,10 @@ scenario_control() {
   checks="control"
 }
 
-# --rm over a batch from several folders into one: a source may go only once its
-# output is complete, and the same command started again finishes the rest (the
-# sources already gone are reported missing then).
+# --rm over a batch from several folders into one that holds older versions of half
+# of the outputs: a source may go only once its output is complete, and the same
+# command started again finishes the rest (the sources already gone are reported
+# missing then).
 scenario_rm_batch() {
   mkdir -p "$1/camera/2023" "$1/camera/2024" "$1/notes" "$1/vault"
   local name i=0
@@ -191,6 +192,7 @@ scenario_rm_batch() {
     fill "$1/$name" $((++i * 190000))
     sources+=("$name")
     targets+=("vault/${name##*/}.quillforted")
+    ((i % 2)) && fill "$1/${targets[-1]}" $((i * 150000))
   done
   run=("$quillfort" encrypt --rm -p "$password" -i "${sources[@]}" -o vault/)
   checks="removes_sources"
