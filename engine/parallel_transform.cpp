@@ -169,7 +169,8 @@ TransformOutcome TransformFileParallel(const FileTask& task, SourceFile& source,
     PrintFailure("target could not be written!\n", task.target, cause);
     return TransformOutcome::failed;
   }
-  bool removed = !task.removeSource || output.kind == OutputKind::direct || RemoveSource(task, source);
+  bool removed = !task.removeSource || output.kind == OutputKind::direct || source.stream ||
+                 RemoveSource(task, source);
   PrintFileLines(task.input, task.target);
   PrintSpeedLine("effective speed:", source.size, end - start);
   return removed ? TransformOutcome::done : TransformOutcome::failed;

@@ -8,10 +8,13 @@
 #include <memory>
 
 #include "engine/console.h"
+#include "engine/descriptor_paths.h"
 #include "engine/output_commit.h"
 #include "engine/report.h"
 
 bool RemoveSource(const FileTask& task, const SourceFile& source) {
+  // A descriptor's name (/dev/stdin) names no file of its own to remove.
+  if (DescriptorNamedBy(task.input) >= 0) return true;
   struct stat now {};
   struct stat named {};
   if (::fstat(source.handle.fd, &now) != 0) {

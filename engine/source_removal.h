@@ -7,7 +7,8 @@
 // source's folder, so that after a power cut the file exists as its source or as its
 // output, never as neither. A source with other hard links is kept (their data would
 // stay anyway, and nothing tells which name the user meant). Says on standard error
-// what it did not do; false when the source could not be removed.
+// what it did not do; false when the source could not be removed. A descriptor path
+// (/dev/stdin) is no file to remove.
 bool RemoveSource(const FileTask& task, const SourceFile& source);
 
 // The task's target has the source's length and modification time, as its output

@@ -382,6 +382,8 @@ check_cut() {
         ((problems++))
         problem "$name: a source changed"
       }
+    elif complete_hidden_copy "$name" "$after" "$now"; then
+      ((tally_instant++))
     else
       ((tally_leftover++, problems++))
       problem "$name: left over ($(stat -c %s "$now/$name") bytes)"
@@ -394,6 +396,21 @@ check_cut() {
     problem "$name: a source is gone"
   done < <(find "$before" -mindepth 1 -printf '%P\n')
   ((problems == 0))
+}
+
+# NAME is the hidden name an existing target passes through on its way into place
+# (".target.XXXXXX" beside it), holding the complete new file: a cut in the instant
+# between the link and the rename leaves it. Nothing of the old or new file is lost.
+complete_hidden_copy() {
+  local name=$1 after=$2 now=$3 target folder base
+  folder=$(dirname "$name")
+  base=$(basename "$name")
+  for target in "${targets[@]}"; do
+    [ "$(dirname "$target")" = "$folder" ] || continue
+    [[ $base =~ ^\.(.+)\.[A-Za-z0-9]{6}$ ]] && [ "${BASH_REMATCH[1]}" = "$(basename "$target")" ] || continue
+    cmp -s "$now/$name" "$after/$target" && return 0
+  done
+  return 1
 }
 
 # Checks a folder after the command, started again after a cut, has finished: NOW must
@@ -433,6 +450,8 @@ check_rerun() {
       :
     elif [ -f "$after/$name" ] && cmp -s "$now/$name" "$after/$name"; then
       :
+    elif complete_hidden_copy "$name" "$after" "$now"; then
+      : # left by the cut, counted there
     else
       ((problems++))
       problem "after the run again: $name is left over or changed"
@@ -483,7 +502,7 @@ missing_options() {
 }
 
 summary_row() {
-  printf '%-16s %-14s %4s %4s %4s %5s %5s %5s %7s %4s %8s %8s %7s %6s %5s %6s  %s' "$@"
+  printf '%-16s %-14s %4s %4s %4s %5s %5s %5s %7s %4s %8s %8s %7s %7s %6s %5s %6s  %s' "$@"
 }
 
 run_scenario() {
@@ -497,7 +516,7 @@ run_scenario() {
     local missing
     missing=$(missing_options "$needs")
     if [ -n "$missing" ]; then
-      summary+=("$(summary_row "$round" "$scenario" - - - - - - - - - - - - - - \
+      summary+=("$(summary_row "$round" "$scenario" - - - - - - - - - - - - - - - \
         "skipped: --help names no ${missing//$'\n'/ }")")
       rm -rf "$pristine"
       return
@@ -521,7 +540,7 @@ run_scenario() {
     # shellcheck source=/dev/null
     source "$work/$scenario.vars"
     [ -d "$expected" ] || {
-      summary+=("$(summary_row "$round" "$scenario" - - - - - - - - - - - - - - "skipped, as in the first round")")
+      summary+=("$(summary_row "$round" "$scenario" - - - - - - - - - - - - - - - "skipped, as in the first round")")
       return
     }
   fi
@@ -532,7 +551,7 @@ run_scenario() {
     [[ " $checks " == *" control "* ]] || rerun=1
   fi
   tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_lost=0 tally_unsynced=0 tally_leftover=0
-  tally_removed=0 tally_twice=0
+  tally_instant=0 tally_removed=0 tally_twice=0
   local failed=0 shutdowns=0 kills=0 reruns=0 start end
   quiet=0 heading_shown=""
   [[ " $checks " == *" control "* ]] && quiet=1
@@ -553,7 +572,7 @@ run_scenario() {
     ((failed++))
   fi
   tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_lost=0 tally_unsynced=0 tally_leftover=0
-  tally_removed=0
+  tally_instant=0 tally_removed=0
   local span=$(((end - start) * 5 / 4))
 
   local delay faulty
@@ -622,7 +641,7 @@ run_scenario() {
   [[ " $checks " == *" removes_sources "* ]] && removed=$tally_removed
   ((rerun)) && rerun_column=$reruns twice_column=$tally_twice
   summary+=("$(summary_row "$round" "$scenario" "$cuts" "$shutdowns" "$kills" "$tally_old" "$tally_new" \
-    "$tally_empty" "$tally_partial" "$tally_lost" "$tally_unsynced" "$tally_leftover" "$removed" \
+    "$tally_empty" "$tally_partial" "$tally_lost" "$tally_unsynced" "$tally_leftover" "$tally_instant" "$removed" \
     "$rerun_column" "$twice_column" "$failed" "$note")")
 }
 
@@ -644,10 +663,11 @@ echo
 echo "Outcomes per round and scenario (old, new, empty, partial, lost: targets over all cuts,"
 echo "where old is also a new target still absent and lost an old file or a removed source"
 echo "gone without its output; unsynced: reported but not complete; leftover: other names;"
-echo "removed: sources gone, their outputs complete; reruns: runs started again after a cut;"
-echo "twice: files these transformed twice; failed: cuts with a fault)"
-summary_row round scenario cuts shut kill old new empty partial lost unsynced leftover removed reruns \
-  twice failed
+echo "instant: a complete new file left under the hidden name a replacement passes through"
+echo "for an instant; removed: sources gone, their outputs complete; reruns: runs started"
+echo "again after a cut; twice: files these transformed twice; failed: cuts with a fault)"
+summary_row round scenario cuts shut kill old new empty partial lost unsynced leftover instant \
+  removed reruns twice failed
 echo
 printf '%s\n' "${summary[@]}"
 echo "took $((($(microseconds) - began) / 1000000)) s; seed $seed (CRASH_SEED repeats the delays)"

@@ -137,9 +137,15 @@ call_sites() {
     match($0, /^[0-9]+ +[a-z0-9_]+\(/) {
       name = $2
       sub(/\(.*/, "", name)
+      if (main == "") main = $1
       n = ++count[$1, name]
-      if (name == "openat" && !($0 ~ /"out[\/"]/ || index($0, "<" folder "/out"))) next
-      if (name == "close" && !index($0, "<" folder "/")) next
+      skip = 0
+      if (name == "openat" && !($0 ~ /"out[\/"]/ || index($0, "<" folder "/out"))) skip = 1
+      if (name == "close" && !index($0, "<" folder "/")) skip = 1
+      # A fault at call N goes into every thread that makes an N-th call: when the main
+      # thread'"'"'s is the loader'"'"'s, that N would end the run before main.
+      if (skip && $1 == main) loader[name, n] = 1
+      if (skip) next
       site[name, n] = 1
       total[name]++
       if (!(($1, name) in caller)) threads[name]++
@@ -151,7 +157,7 @@ call_sites() {
         if (threads[part[1]] == 1) print part[1], part[2]
       }
       for (name in threads)
-        for (n = 1; threads[name] > 1 && n <= total[name]; n++) print name, n
+        for (n = 1; threads[name] > 1 && n <= total[name]; n++) if (!((name, n) in loader)) print name, n
     }' "$1" | sort -u -k1,1 -k2,2n
 }
 

@@ -15,6 +15,7 @@
 #include "app/command_line.h"
 #include "app/path_tests.h"
 #include "app/target_planning.h"
+#include "engine/descriptor_paths.h"
 
 namespace {
 
@@ -114,8 +115,8 @@ void CheckPlan(const RunOptions& options, const std::string& input, bool batch, 
     return;
   }
   Check(plan.printed.empty(), "a usable input prints no failure");
-  if (!batch && input == "-") {
-    Check(plan.target == (options.output.empty() ? "-" : options.output), "standard input goes to -o or out");
+  if (!batch && StreamInputDescriptor(input) >= 0) {
+    Check(plan.target == (options.output.empty() ? "-" : options.output), "a stream goes to -o or out");
     return;
   }
   // Decrypting a name that is only the suffix leaves no name; the engine then refuses the target.
