@@ -6,6 +6,8 @@
 # Usage: crash_harness.sh QUILLFORT [SCENARIO...]   (root; default: every scenario)
 # Environment:
 #   CRASH_CUTS    cut points per scenario and round (default 32: about a minute in all)
+#   CRASH_RM_CUTS cut points for the scenarios with --rm, each cut followed by a run
+#                 started again (default 8)
 #   CRASH_SEED    seed of the random delays, to repeat a run (default: printed)
 #   CRASH_ROUNDS  mount option sets by name (default: "default noauto_da_alloc")
 # Exit status: 0 every invariant held, 1 one failed, 2 the harness could not do its
@@ -27,15 +29,25 @@
 #                    new_may_be_empty  a target that did not exist before may be
 #                              empty after a power cut (counted apart), never partial
 #                    control   an unsafe writer: the round fails unless a cut catches a
-#                              partial target (shows that the cuts land inside runs)
+#                              partial or lost target (shows that the cuts land inside
+#                              runs and that the rules see the fault)
+#                    removes_sources  a run that removes each source once its output is
+#                              complete: sources=(...) pairs each target with its source.
+#                              After a cut each pair must have its source unchanged or
+#                              its output complete (or both), never neither. Each cut is
+#                              followed by the same command, uncut, which must finish the
+#                              rest: every output complete, every source gone, no file
+#                              transformed twice (an output that is its expected output
+#                              transformed once more, or a .quillforted.quillforted name)
+#   needs="..."    options the program's --help must name for the scenario to run; the
+#                  scenario is skipped (not failed) without them (may be empty)
 # and add NAME to the scenarios list below. Expected contents come from running the
-# same command once on a copy outside the filesystem. A new invariant (for a run that
-# removes its sources, say: a source may be gone only when its target is complete) is
-# a new word in checks and a rule in check_cut.
+# same command once on a copy outside the filesystem. A new invariant is a new word in
+# checks and a rule in check_cut.
 # shellcheck disable=SC2317 # the scenarios and the trap are called by name
 set -uo pipefail
 
-scenarios=(serial parallel batch new_batch sync_batch control)
+scenarios=(serial parallel batch new_batch sync_batch control rm_batch rm_tree rm_control)
 password='crash harness'
 
 skip() {
@@ -66,6 +78,8 @@ fi
 
 cuts=${CRASH_CUTS:-32}
 [[ $cuts =~ ^[0-9]+$ ]] && ((cuts >= 2)) || fatal "CRASH_CUTS must be a number of at least 2"
+rm_cuts=${CRASH_RM_CUTS:-8}
+[[ $rm_cuts =~ ^[0-9]+$ ]] && ((rm_cuts >= 2)) || fatal "CRASH_RM_CUTS must be a number of at least 2"
 seed=${CRASH_SEED:-$((($(date +%s%N) / 1000) % 32768))}
 RANDOM=$seed
 # Mount options of round NAME.
@@ -165,6 +179,72 @@ scenario_control() {
   checks="control"
 }
 
+# --rm over a batch from several folders into one that holds older versions of half
+# of the outputs: a source may go only once its output is complete, and the same
+# command started again finishes the rest (the sources already gone are reported
+# missing then).
+scenario_rm_batch() {
+  mkdir -p "$1/camera/2023" "$1/camera/2024" "$1/notes" "$1/vault"
+  local name i=0
+  sources=() targets=()
+  for name in ledger.csv camera/2023/beach.jpg camera/2023/dunes.jpg camera/2024/harbour.jpg \
+    camera/2024/snow.jpg notes/plan.txt notes/todo.txt; do
+    fill "$1/$name" $((++i * 190000))
+    sources+=("$name")
+    targets+=("vault/${name##*/}.quillforted")
+    ((i % 2)) && fill "$1/${targets[-1]}" $((i * 150000))
+  done
+  run=("$quillfort" encrypt --rm -p "$password" -i "${sources[@]}" -o vault/)
+  checks="removes_sources"
+  needs="--rm"
+}
+
+# -r --rm over two small trees of mixed sizes, each with one file for the parallel
+# engine: photos mirrored into vault/ by -o, docs encrypted beside its files. An
+# encrypted file already in docs is no source and stays as it is.
+scenario_rm_tree() {
+  local entry name
+  sources=() targets=()
+  for entry in photos/2023/beach.jpg:25000000 photos/2023/dunes.jpg:700000 \
+    photos/2023/raw/dunes.cr2:1900000 photos/2024/harbour.jpg:65537 photos/2024/snow.jpg:1 \
+    photos/index.txt:0 photos/2024/winter/ice.jpg:4096 \
+    docs/taxes.pdf:1200000 docs/2024/q1.ods:300000 docs/2024/q2.ods:25000001 docs/2024/notes.txt:4095 \
+    docs/letters/aunt.odt:90000 docs/letters/bank.odt:2500000; do
+    name=${entry%:*}
+    mkdir -p "$1/${name%/*}"
+    fill "$1/$name" "${entry##*:}"
+    sources+=("$name")
+    if [[ $name == photos/* ]]; then targets+=("vault/$name.quillforted"); else targets+=("$name.quillforted"); fi
+  done
+  mkdir "$1/vault"
+  fill "$1/docs/letters/old.odt.quillforted" 50000
+  # The second tree is done even when the first run fails, and the status is the first failure's.
+  run=(bash -c '"$0" encrypt -r --rm -p "$1" -i photos -o vault; first=$?
+    "$0" encrypt -r --rm -p "$1" -i docs || exit; exit $first' "$quillfort" "$password")
+  checks="removes_sources"
+  needs="--rm --recursive"
+}
+
+# Not quillfort: a remover that moves each source away, durably, before its output is
+# written. The harness must catch it losing a file, or the rule proves nothing.
+scenario_rm_control() {
+  mkdir "$1/in" "$1/out" && mkdir -p "$work/hold"
+  local i
+  sources=() targets=()
+  for i in 1 2 3 4; do
+    fill "$1/in/memo$i.txt" 200000
+    sources+=("in/memo$i.txt")
+    targets+=("out/memo$i.txt.quillforted")
+  done
+  run=(bash -c 'hold=$0 program=$1 password=$2; shift 2
+    for source; do
+      mv "$source" "$hold/" && sync -f in && sleep 0.05 &&
+        "$program" encrypt -q -p "$password" -i "$hold/${source##*/}" -o out/ || exit
+      rm "$hold/${source##*/}"
+    done' "$work/hold" "$quillfort" "$password" "${sources[@]}")
+  checks="removes_sources control"
+}
+
 for name in "${scenarios[@]}"; do
   declare -F "scenario_$name" >/dev/null || fatal "no scenario named $name"
 done
@@ -202,8 +282,9 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-# The largest scenario needs its source, its old target and the new one side by side.
-truncate -s 128M "$image" || fatal "cannot make the image in $work"
+# The largest scenarios need their sources, old targets and new ones side by side:
+# rm_tree holds two trees of 28 MB and their outputs at the end of the run.
+truncate -s 256M "$image" || fatal "cannot make the image in $work"
 loop=$(losetup --find --show "$image" 2>/dev/null) || skip "no loop device could be attached"
 
 new_filesystem() {
@@ -232,10 +313,13 @@ remount || fatal "ext4 would not mount again after a shutdown"
 # outcomes in the tally_* variables; prints each problem; fails when there was one.
 check_cut() {
   local before=$1 after=$2 now=$3 reported=$4
-  local -A is_target=() was_reported=()
-  local target state name problems=0 line
+  local -A is_target=() is_source=() was_reported=()
+  local target state name problems=0 line i
+  local removes=0
+  [[ " $checks " == *" removes_sources "* ]] && removes=1
   while IFS= read -r line; do was_reported[$line]=1; done <"$reported"
-  for target in "${targets[@]}"; do
+  for ((i = 0; i < ${#targets[@]}; i++)); do
+    target=${targets[i]}
     is_target[$target]=1
     if [ ! -e "$now/$target" ]; then
       if [ -e "$before/$target" ]; then state=lost; else state=old; fi
@@ -248,13 +332,33 @@ check_cut() {
     else
       state=partial
     fi
+    # A removed source must have left its complete output behind; one still there must
+    # be as it was.
+    if ((removes)); then
+      local source=${sources[i]}
+      is_source[$source]=1
+      if [ ! -e "$now/$source" ]; then
+        if [ "$state" = new ]; then
+          ((tally_removed++))
+        elif [ "$state" != partial ]; then
+          state=lost
+        fi
+      elif ! cmp -s "$now/$source" "$before/$source"; then
+        ((problems++))
+        problem "$source: a source changed"
+      fi
+    fi
     case $state in
       old) ((tally_old++)) ;;
       new) ((tally_new++)) ;;
       empty) ((tally_empty++)) ;;
       lost)
-        ((tally_partial++, problems++))
-        problem "$target: gone, the old file is lost"
+        ((tally_lost++, problems++))
+        if ((removes)); then
+          problem "$target: neither it nor its source ${sources[i]} is there, the file is lost"
+        else
+          problem "$target: gone, the old file is lost"
+        fi
         ;;
       partial)
         ((tally_partial++, problems++))
@@ -268,16 +372,17 @@ check_cut() {
       problem "$target: reported before the cut, but $shown"
     fi
   done
-  # Every other name is a source or a folder of the run, unchanged, or a leftover.
+  # Every other name is a source or a folder of the run, unchanged, a folder the
+  # finished run has too, or a leftover.
   while IFS= read -r name; do
-    [ -n "${is_target[$name]:-}" ] && continue
-    if [ -d "$before/$name" ] && [ -d "$now/$name" ]; then continue; fi
+    [ -n "${is_target[$name]:-}" ] || [ -n "${is_source[$name]:-}" ] && continue
+    if [ -d "$now/$name" ] && { [ -d "$before/$name" ] || [ -d "$after/$name" ]; }; then continue; fi
     if [ -e "$before/$name" ]; then
       cmp -s "$before/$name" "$now/$name" || {
         ((problems++))
         problem "$name: a source changed"
       }
-    elif complete_hidden_copy "$name" "$after"; then
+    elif complete_hidden_copy "$name" "$after" "$now"; then
       ((tally_instant++))
     else
       ((tally_leftover++, problems++))
@@ -285,10 +390,10 @@ check_cut() {
     fi
   done < <(find "$now" -mindepth 1 -printf '%P\n' | sort)
   while IFS= read -r name; do
-    [ -n "${is_target[$name]:-}" ] || [ -e "$now/$name" ] || {
-      ((problems++))
-      problem "$name: a source is gone"
-    }
+    [ -n "${is_target[$name]:-}" ] || [ -n "${is_source[$name]:-}" ] || [ -e "$now/$name" ] && continue
+    [ -d "$before/$name" ] && [ ! -e "$after/$name" ] && continue
+    ((problems++))
+    problem "$name: a source is gone"
   done < <(find "$before" -mindepth 1 -printf '%P\n')
   ((problems == 0))
 }
@@ -297,7 +402,7 @@ check_cut() {
 # (".target.XXXXXX" beside it), holding the complete new file: a cut in the instant
 # between the link and the rename leaves it. Nothing of the old or new file is lost.
 complete_hidden_copy() {
-  local name=$1 after=$2 target folder base
+  local name=$1 after=$2 now=$3 target folder base
   folder=$(dirname "$name")
   base=$(basename "$name")
   for target in "${targets[@]}"; do
@@ -306,6 +411,59 @@ complete_hidden_copy() {
     cmp -s "$now/$name" "$after/$target" && return 0
   done
   return 1
+}
+
+# Checks a folder after the command, started again after a cut, has finished: NOW must
+# be AFTER, every output complete and every source gone, and no file transformed twice
+# (an output that is its expected output transformed once more, TWICE, or a name with
+# the suffix twice). Adds up in tally_twice; prints each problem; fails when there was one.
+check_rerun() {
+  local after=$1 now=$2 twice=$3
+  local -A known=()
+  local i target name problems=0
+  for ((i = 0; i < ${#targets[@]}; i++)); do
+    target=${targets[i]}
+    known[$target]=1 known[${sources[i]}]=1
+    if [ -e "$now/${sources[i]}" ]; then
+      ((problems++))
+      problem "after the run again: ${sources[i]} is still there"
+    fi
+    if [ ! -e "$now/$target" ]; then
+      ((problems++))
+      problem "after the run again: $target is missing"
+    elif cmp -s "$now/$target" "$after/$target"; then
+      :
+    elif cmp -s "$now/$target" "$twice/$target"; then
+      ((tally_twice++, problems++))
+      problem "after the run again: $target is transformed twice"
+    else
+      ((problems++))
+      problem "after the run again: $target is neither its output nor twice that ($(stat -c %s "$now/$target") bytes)"
+    fi
+  done
+  while IFS= read -r name; do
+    [ -n "${known[$name]:-}" ] && continue
+    if [[ $name == *.quillforted.quillforted ]]; then
+      ((tally_twice++, problems++))
+      problem "after the run again: $name is a file transformed twice"
+    elif [ -d "$now/$name" ] && [ -d "$after/$name" ]; then
+      :
+    elif [ -f "$after/$name" ] && cmp -s "$now/$name" "$after/$name"; then
+      :
+    elif complete_hidden_copy "$name" "$after" "$now"; then
+      : # left by the cut, counted there
+    else
+      ((problems++))
+      problem "after the run again: $name is left over or changed"
+    fi
+  done < <(find "$now" -mindepth 1 -printf '%P\n' | sort)
+  while IFS= read -r name; do
+    [ -n "${known[$name]:-}" ] || [ -e "$now/$name" ] || {
+      ((problems++))
+      problem "after the run again: $name is gone"
+    }
+  done < <(find "$after" -mindepth 1 -printf '%P\n')
+  ((problems == 0))
 }
 
 # Prints one problem of the current cut, under a heading for the cut.
@@ -334,23 +492,67 @@ restore() {
 
 microseconds() { echo "${EPOCHREALTIME/./}"; }
 
+# The options of NEEDS that the program's --help does not name.
+missing_options() {
+  local help option
+  help=$("$quillfort" --help 2>&1)
+  for option in $1; do
+    grep -q -e "$option\b" <<<"$help" || echo "$option"
+  done
+}
+
+summary_row() {
+  printf '%-16s %-14s %4s %4s %4s %5s %5s %5s %7s %4s %8s %8s %7s %7s %6s %5s %6s  %s' "$@"
+}
+
 run_scenario() {
-  local run=() targets=() checks=""
+  local run=() targets=() sources=() checks="" needs=""
   pristine=$work/$scenario.before
-  local expected=$work/$scenario.after out=$work/stdout reported=$work/reported
+  local expected=$work/$scenario.after twice=$work/$scenario.twice out=$work/stdout reported=$work/reported
   # Made in the first round, the same in the next.
   if [ ! -d "$pristine" ]; then
     mkdir "$pristine" && "scenario_$scenario" "$pristine"
-    declare -p run targets checks >"$work/$scenario.vars"
+    declare -p run targets sources checks needs >"$work/$scenario.vars"
+    local missing
+    missing=$(missing_options "$needs")
+    if [ -n "$missing" ]; then
+      summary+=("$(summary_row "$round" "$scenario" - - - - - - - - - - - - - - - \
+        "skipped: --help names no ${missing//$'\n'/ }")")
+      rm -rf "$pristine"
+      return
+    fi
     cp -a "$pristine" "$expected"
-    (cd "$expected" && "${run[@]}") >"$out" 2>&1 || fatal "$scenario: the run failed outside the filesystem: $(cat "$out")"
+    (cd "$expected" && "${run[@]}") </dev/null >"$out" 2>&1 ||
+      fatal "$scenario: the run failed outside the filesystem: $(cat "$out")"
+    if [[ " $checks " == *" removes_sources "* ]] && [[ " $checks " != *" control "* ]]; then
+      # Each expected output transformed once more, to recognize a file done twice.
+      local target
+      for target in "${targets[@]}"; do
+        mkdir -p "$twice/$(dirname "$target")"
+        "$quillfort" encrypt -q -p "$password" -i "$expected/$target" -o "$twice/$target" </dev/null ||
+          fatal "$scenario: cannot encrypt $target once more"
+      done
+      for target in "${sources[@]}"; do
+        [ -e "$expected/$target" ] && fatal "$scenario: the run outside the filesystem left its source $target"
+      done
+    fi
   else
     # shellcheck source=/dev/null
     source "$work/$scenario.vars"
+    [ -d "$expected" ] || {
+      summary+=("$(summary_row "$round" "$scenario" - - - - - - - - - - - - - - - "skipped, as in the first round")")
+      return
+    }
   fi
 
-  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_unsynced=0 tally_leftover=0 tally_instant=0
-  local failed=0 shutdowns=0 kills=0 start end
+  local cuts=$cuts rerun=0
+  if [[ " $checks " == *" removes_sources "* ]]; then
+    cuts=$rm_cuts
+    [[ " $checks " == *" control "* ]] || rerun=1
+  fi
+  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_lost=0 tally_unsynced=0 tally_leftover=0
+  tally_instant=0 tally_removed=0 tally_twice=0
+  local failed=0 shutdowns=0 kills=0 reruns=0 start end
   quiet=0 heading_shown=""
   [[ " $checks " == *" control "* ]] && quiet=1
 
@@ -359,7 +561,7 @@ run_scenario() {
   restore
   local code=0
   start=$(microseconds)
-  (cd "$mnt/s" && exec "${run[@]}") >"$out" 2>&1 || code=$?
+  (cd "$mnt/s" && exec "${run[@]}") </dev/null >"$out" 2>&1 || code=$?
   end=$(microseconds)
   duration_ms=$(((end - start) / 1000)) cut=uncut
   reported_targets "$out" >"$reported"
@@ -369,10 +571,11 @@ run_scenario() {
     problem "exit status $code, $tally_new of ${#targets[@]} targets complete: $(tail -n 3 "$out")"
     ((failed++))
   fi
-  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_unsynced=0 tally_leftover=0 tally_instant=0
+  tally_old=0 tally_new=0 tally_empty=0 tally_partial=0 tally_lost=0 tally_unsynced=0 tally_leftover=0
+  tally_instant=0 tally_removed=0
   local span=$(((end - start) * 5 / 4))
 
-  local delay
+  local delay faulty
   for ((cut = 0; cut < cuts; cut++)); do
     restore
     if ((cut == 0)); then
@@ -383,12 +586,12 @@ run_scenario() {
       local low=$((span * (cut - 1) / (cuts - 2))) high=$((span * cut / (cuts - 2)))
       delay=$((low + ((RANDOM << 15 | RANDOM) % (high - low + 1))))
     fi
-    delay_ms=$((delay / 1000)) heading_shown=""
+    delay_ms=$((delay / 1000)) heading_shown="" faulty=0
     # A third of the cuts kill the program alone; the one past the end never does.
     if ((cut % 3 == 1 && cut < cuts - 1)); then how=SIGKILL; else how=shutdown; fi
 
     # A process group of its own, to kill whatever the command started too.
-    (cd "$mnt/s" && exec setsid "${run[@]}") >"$out" 2>&1 &
+    (cd "$mnt/s" && exec setsid "${run[@]}") </dev/null >"$out" 2>&1 &
     pid=$!
     ((delay > 0)) && sleep "$(printf '%d.%06d' $((delay / 1000000)) $((delay % 1000000)))"
     if [ "$how" = shutdown ]; then
@@ -405,7 +608,18 @@ run_scenario() {
       new_filesystem || fatal "cannot make the filesystem again"
       continue
     fi
-    check_cut "$pristine" "$expected" "$mnt/s" "$reported" || ((failed++))
+    check_cut "$pristine" "$expected" "$mnt/s" "$reported" || faulty=1
+    # The same command again, uncut, on what the cut left: it must finish the rest.
+    if ((rerun)); then
+      code=0
+      (cd "$mnt/s" && exec "${run[@]}") </dev/null >"$out" 2>&1 || code=$?
+      ((reruns++))
+      check_rerun "$expected" "$mnt/s" "$twice" || {
+        faulty=1
+        problem "the run again ended with status $code: $(tail -n 2 "$out" | tr '\n' ' ')"
+      }
+    fi
+    ((failed += faulty))
   done
   rm -rf "$mnt/s"
 
@@ -414,7 +628,7 @@ run_scenario() {
     if ((cuts < 6)); then
       note="control: too few cuts to judge"
       failed=0
-    elif ((tally_partial > 0)); then
+    elif ((tally_partial + tally_lost > 0)); then
       note="control: caught, as it must be"
       failed=0
     else
@@ -423,9 +637,12 @@ run_scenario() {
     fi
   fi
   ((failed > 0)) && status=1
-  summary+=("$(printf '%-16s %-11s %5d %5d %5d %5d %5d %5d %7d %8d %8d %7d %6d  %s' "$round" "$scenario" \
-    "$cuts" "$shutdowns" "$kills" "$tally_old" "$tally_new" "$tally_empty" "$tally_partial" "$tally_unsynced" \
-    "$tally_leftover" "$tally_instant" "$failed" "$note")")
+  local removed=- rerun_column=- twice_column=-
+  [[ " $checks " == *" removes_sources "* ]] && removed=$tally_removed
+  ((rerun)) && rerun_column=$reruns twice_column=$tally_twice
+  summary+=("$(summary_row "$round" "$scenario" "$cuts" "$shutdowns" "$kills" "$tally_old" "$tally_new" \
+    "$tally_empty" "$tally_partial" "$tally_lost" "$tally_unsynced" "$tally_leftover" "$tally_instant" "$removed" \
+    "$rerun_column" "$twice_column" "$failed" "$note")")
 }
 
 # ---- Rounds ------------------------------------------------------------------------
@@ -433,7 +650,7 @@ run_scenario() {
 status=0
 summary=()
 began=$(microseconds)
-echo "crash harness: seed $seed, $cuts cuts per scenario, rounds: ${rounds[*]}"
+echo "crash harness: seed $seed, $cuts cuts per scenario ($rm_cuts with --rm), rounds: ${rounds[*]}"
 for round in "${rounds[@]}"; do
   options=$(round_options "$round")
   new_filesystem || fatal "cannot mount with $options"
@@ -443,12 +660,15 @@ for round in "${rounds[@]}"; do
 done
 
 echo
-echo "Outcomes per round and scenario (old, new, empty, partial: targets over all cuts, where"
-echo "old is also a new target still absent; unsynced: reported but not complete; leftover:"
-echo "other names; instant: a complete new file left under the hidden name a replacement"
-echo "passes through for an instant; failed: cuts with a fault)"
-printf '%-16s %-11s %5s %5s %5s %5s %5s %5s %7s %8s %8s %7s %6s\n' round scenario cuts shut kill old new \
-  empty partial unsynced leftover instant failed
+echo "Outcomes per round and scenario (old, new, empty, partial, lost: targets over all cuts,"
+echo "where old is also a new target still absent and lost an old file or a removed source"
+echo "gone without its output; unsynced: reported but not complete; leftover: other names;"
+echo "instant: a complete new file left under the hidden name a replacement passes through"
+echo "for an instant; removed: sources gone, their outputs complete; reruns: runs started"
+echo "again after a cut; twice: files these transformed twice; failed: cuts with a fault)"
+summary_row round scenario cuts shut kill old new empty partial lost unsynced leftover instant \
+  removed reruns twice failed
+echo
 printf '%s\n' "${summary[@]}"
 echo "took $((($(microseconds) - began) / 1000000)) s; seed $seed (CRASH_SEED repeats the delays)"
 exit "$status"
