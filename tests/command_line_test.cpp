@@ -34,22 +34,6 @@ std::string Dec(const std::string& input, const std::string& target) {
   return SerialReport("DECRYPTING", input, target);
 }
 
-// Everything under the folder, as sorted relative paths; folders end with "/",
-// symlinks with "@".
-std::vector<std::string> Tree(const std::string& root) {
-  std::vector<std::string> names;
-  for (auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    std::string name = std::filesystem::relative(entry.path(), root).string();
-    if (entry.is_symlink())
-      name += "@";
-    else if (entry.is_directory())
-      name += "/";
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // A layout entry ending with "/" is a folder, anything else a file holding its own name.
 void Lay(const ScratchFolder& dir, const std::vector<std::string>& layout) {
   for (const std::string& entry : layout) {
@@ -80,7 +64,7 @@ void Check(const Case& c) {
   EXPECT_EQ(WithoutFigures(result.out), c.expected);
   EXPECT_EQ(result.status, c.status);
   EXPECT_EQ(result.err, c.err);
-  EXPECT_EQ(Tree(dir.path), c.after);
+  EXPECT_EQ(FolderTree(dir.path), c.after);
 }
 
 TEST(CommandLine, Parsing) {
@@ -394,7 +378,7 @@ TEST(CommandLine, RoundTripsOnBothEngines) {
     ProgramResult dec = RunProgram({"-p", "round trip", "d", "-i", "f.quillforted", "-o", "g"}, dir.path);
     EXPECT_EQ(dec.status, 0);
     EXPECT_TRUE(ReadFile(dir / "g") == plain);
-    EXPECT_EQ(Tree(dir.path), (std::vector<std::string>{"f", "f.quillforted", "g"}));
+    EXPECT_EQ(FolderTree(dir.path), (std::vector<std::string>{"f", "f.quillforted", "g"}));
   }
 }
 

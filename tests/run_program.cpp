@@ -141,6 +141,23 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
+std::vector<std::string> FolderTree(const std::string& root) {
+  std::vector<std::string> names;
+  for (auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    std::string name = std::filesystem::relative(entry.path(), root).string();
+    if (entry.is_symlink()) {
+      name += "@";
+    } else if (entry.is_directory()) {
+      name += "/";
+    } else if (!entry.is_regular_file()) {
+      name += "|";
+    }
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::vector<std::string> ListFolder(const std::string& path) {
   std::vector<std::string> names;
   for (auto& entry : std::filesystem::directory_iterator(path))

@@ -42,6 +42,9 @@ struct ScratchFolder {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// Everything below a folder as sorted relative paths: folders end with "/", symbolic
+// links with "@", other files that are not regular with "|".
+std::vector<std::string> FolderTree(const std::string& root);
 // Names in a folder, sorted, "." and ".." left out.
 std::vector<std::string> ListFolder(const std::string& path);
 // Deterministic pseudo-random bytes.

@@ -23,24 +23,6 @@ std::string Dec(const std::string& input, const std::string& target) {
   return SerialReport("DECRYPTING", input, target);
 }
 
-// Every file below `root` as a sorted relative path; folders end with "/", symlinks with "@".
-std::vector<std::string> Tree(const std::string& root) {
-  std::vector<std::string> names;
-  for (auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    std::string name = std::filesystem::relative(entry.path(), root).string();
-    if (entry.is_symlink()) {
-      name += "@";
-    } else if (entry.is_directory()) {
-      name += "/";
-    } else if (!entry.is_regular_file()) {
-      name += "|";
-    }
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 void Make(const ScratchFolder& dir, const std::string& file, const std::string& content) {
   std::filesystem::create_directories(std::filesystem::path(dir / file).parent_path());
   WriteFile(dir / file, content);
@@ -115,7 +97,7 @@ TEST(Walk, MirroredIntoAFolder) {
                                             Enc("photos/b.jpg", "vault/photos/b.jpg.quillforted") +
                                             Enc("notes.txt", "vault/notes.txt.quillforted"));
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(Tree(dir / "vault"),
+  EXPECT_EQ(FolderTree(dir / "vault"),
             (std::vector<std::string>{"notes.txt.quillforted", "photos/", "photos/2024/",
                                       "photos/2024/a.jpg.quillforted", "photos/b.jpg.quillforted"}));
   EXPECT_EQ(Bits(dir / "vault/photos"), 0711u);
@@ -126,7 +108,7 @@ TEST(Walk, MirroredIntoAFolder) {
   mkdir((dir / "back").c_str(), 0755);
   result = RunProgram({"d", "-p", "pw", "-r", "-i", "vault/photos", "-o", "back"}, dir.path);
   EXPECT_EQ(result.status, 0) << result.out << result.err;
-  EXPECT_EQ(Tree(dir / "back"),
+  EXPECT_EQ(FolderTree(dir / "back"),
             (std::vector<std::string>{"photos/", "photos/2024/", "photos/2024/a.jpg", "photos/b.jpg"}));
   EXPECT_EQ(ReadFile(dir / "back/photos/b.jpg"), "b");
 
@@ -274,8 +256,8 @@ TEST(RemoveSources, OnlyAfterAnOutputIsComplete) {
   ProgramResult result = RunProgram({"e", "-p", "pw", "-r", "--rm", "-i", "t"}, dir.path);
   EXPECT_EQ(result.status, 0) << result.out << result.err;
   EXPECT_EQ(result.err, "quillfort: has other links, kept: t/linked\n");
-  EXPECT_EQ(Tree(dir / "t"), (std::vector<std::string>{"a.quillforted", "linked", "linked.quillforted",
-                                                       "sub/", "sub/b.quillforted"}));
+  EXPECT_EQ(FolderTree(dir / "t"), (std::vector<std::string>{"a.quillforted", "linked", "linked.quillforted",
+                                                             "sub/", "sub/b.quillforted"}));
   EXPECT_EQ(ReadFile(dir / "t/sub/b.quillforted"), Encrypted("b", "pw"));
 
   // Never when the output failed, was not made, or went to standard output.
@@ -314,7 +296,7 @@ TEST(RemoveSources, RestartFinishesWithoutTransformingTwice) {
   struct stat after {};
   ASSERT_EQ(stat((dir / "t/done.quillforted").c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(Tree(dir / "t"), (std::vector<std::string>{"done.quillforted", "left.quillforted"}));
+  EXPECT_EQ(FolderTree(dir / "t"), (std::vector<std::string>{"done.quillforted", "left.quillforted"}));
 
   // Another password's output is no output of this run: it is replaced as any file is.
   Make(dir, "u/f", "text");
@@ -322,7 +304,7 @@ TEST(RemoveSources, RestartFinishesWithoutTransformingTwice) {
   result = RunProgram({"e", "-p", "pw", "-r", "--rm", "-i", "u"}, dir.path);
   EXPECT_EQ(WithoutFigures(result.out), Enc("u/f", "u/f.quillforted"));
   EXPECT_EQ(ReadFile(dir / "u/f.quillforted"), Encrypted("text", "pw"));
-  EXPECT_EQ(Tree(dir / "u"), std::vector<std::string>{"f.quillforted"});
+  EXPECT_EQ(FolderTree(dir / "u"), std::vector<std::string>{"f.quillforted"});
 }
 
 }  // namespace
