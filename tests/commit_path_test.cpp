@@ -37,10 +37,10 @@ struct PlanCase {
   std::map<std::string, std::string> after;
 };
 
-std::string Expected(const std::string& spec) {
-  if (spec.starts_with("enc:")) return Transformed(spec.substr(4), kEncrypt, "pw");
-  if (spec.starts_with("dec:")) return Transformed(spec.substr(4), kDecrypt, "pw");
-  return spec;
+std::string Expected(const std::string& content) {
+  if (content.starts_with("enc:")) return Transformed(content.substr(4), kEncrypt, "pw");
+  if (content.starts_with("dec:")) return Transformed(content.substr(4), kDecrypt, "pw");
+  return content;
 }
 
 TEST(RunPlan, NoInputIsLostToAnotherInputsOutput) {
