@@ -3,17 +3,12 @@
 #include <unistd.h>
 
 #include "app/secret_text.h"
+#include "app/terminal.h"
 #include "engine/console.h"
 
 namespace {
 
-void Say(const Dialogue& dialogue, std::string_view text) {
-  if (dialogue.out == MessageStream()) {
-    Print(text);  // in order with the run's other messages
-  } else {
-    std::fwrite(text.data(), 1, text.size(), dialogue.out);
-  }
-}
+void Say(const Dialogue& dialogue, std::string_view text) { SayTo(dialogue.out, text); }
 
 bool RefuseLength(const Dialogue& dialogue) {
   Say(dialogue, "\npasswords cannot be longer than 103 characters!\n");

@@ -4,19 +4,14 @@
 
 #include <cctype>
 
-#include "engine/console.h"
 #include "engine/descriptor_paths.h"
 
 namespace {
 
+// Seen before the answer is read.
 void Say(const Conversation& conversation, const std::string& text) {
-  if (conversation.out == MessageStream()) {
-    Print(text);  // in order with the run's other messages
-    FlushConsole();
-  } else {
-    std::fputs(text.c_str(), conversation.out);
-    std::fflush(conversation.out);
-  }
+  SayTo(conversation.out, text);
+  std::fflush(conversation.out);
 }
 
 }  // namespace

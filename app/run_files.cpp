@@ -261,7 +261,7 @@ struct FileRun {
         PrintNote(planned.notice);
         Print(planned.printed);
         if (planned.cause.Known()) PrintCause(planned.causePath, planned.cause);
-        return !planned.failed;
+        return !planned.Failed();
       });
       return true;
     }

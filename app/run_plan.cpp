@@ -68,7 +68,6 @@ PlannedInput FromTarget(const std::string& input, const TargetPlan& single) {
   planned.causePath = single.causePath;
   planned.cause = single.cause;
   planned.usable = single.usable;
-  planned.failed = !single.usable;
   return planned;
 }
 
@@ -91,7 +90,6 @@ void PlanWalk(const RunOptions& options, const std::string& folder, bool outputG
         planned.printed = "source could not be opened!\n";
         planned.causePath = entry.path;
         planned.cause = entry.cause;
-        planned.failed = true;
         break;
       case WalkEntry::file:
         if (options.mode == kDecrypt && !EndsWithSuffix(entry.path)) continue;  // not ours to decrypt
@@ -127,7 +125,7 @@ std::vector<PlannedInput> PlanRun(const RunOptions& options, bool batch, bool ou
   std::vector<Identity> inputFiles(plan.size());
   std::unordered_map<std::string, int> inputIndex;
   for (size_t i = 0; i < plan.size(); ++i) {
-    if (!plan[i].usable && !plan[i].failed) continue;  // a note names no input
+    if (!plan[i].note.empty()) continue;  // a note names no input
     for (std::string& key : recognizer.KeysOf(plan[i].input, inputFiles[i])) {
       inputIndex.emplace(std::move(key), int(i));
     }
@@ -149,13 +147,11 @@ std::vector<PlannedInput> PlanRun(const RunOptions& options, bool batch, bool ou
       planned.causePath = planned.target;
       planned.cause = PhraseCause("is another input of this run");
       planned.usable = false;
-      planned.failed = true;
     } else if (writer >= 0 && !SameFile(inputFiles[size_t(writer)], inputFiles[i])) {
       planned.printed += "two inputs would be written to the same output: " + planned.target + "\n";
       planned.causePath = planned.target;
       planned.cause = PhraseCause("an earlier input of this run is written there");
       planned.usable = false;
-      planned.failed = true;
     } else {
       for (std::string& key : keys) targetIndex.emplace(std::move(key), int(i));
     }

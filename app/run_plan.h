@@ -16,7 +16,8 @@ struct PlannedInput {
   std::string causePath;  // with `cause`, the line on standard error that follows `printed`
   Cause cause;
   bool usable = false;
-  bool failed = false;  // skipped for a fault (a mere note is none)
+  // Skipped for a fault; an entry that is only a note is none.
+  bool Failed() const { return !usable && note.empty(); }
   // A walked file's target in a mirrored tree: the folders from `mirrorTarget` down
   // to the target's are made like their counterparts below `mirrorSource`.
   std::string mirrorSource;

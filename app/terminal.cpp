@@ -5,6 +5,14 @@
 
 #include "engine/console.h"
 
+void SayTo(FILE* out, std::string_view text) {
+  if (out == MessageStream()) {
+    Print(text);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), out);
+  }
+}
+
 void TalkOnStandardInput(Conversation& conversation) {
   conversation.in = stdin;
   conversation.out = MessageStream();

@@ -169,8 +169,7 @@ TransformOutcome TransformFileParallel(const FileTask& task, SourceFile& source,
     PrintFailure("target could not be written!\n", task.target, cause);
     return TransformOutcome::failed;
   }
-  bool removed =
-      !task.removeSource || output.kind == OutputKind::direct || source.stream || RemoveSource(task, source);
+  bool removed = RemoveSourceIfAsked(task, source, output);
   PrintFileLines(task.input, task.target);
   PrintSpeedLine("effective speed:", source.size, end - start);
   return removed ? TransformOutcome::done : TransformOutcome::failed;

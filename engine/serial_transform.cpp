@@ -69,8 +69,7 @@ TransformOutcome TransformFileSerial(const FileTask& task, SourceFile& source, c
   if (!CommitOutput(output, task.output, cause)) {
     return Failed("target could not be written!\n", task.target, cause);
   }
-  bool removed =
-      !task.removeSource || output.kind == OutputKind::direct || source.stream || RemoveSource(task, source);
+  bool removed = RemoveSourceIfAsked(task, source, output);
   PrintFileLines(task.input, task.target);
   PrintSpeedLine("encryption speed:", totalBytes, cipherNanoseconds);
   PrintSpeedLine("effective speed:", totalBytes, end - start);

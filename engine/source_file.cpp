@@ -2,11 +2,7 @@
 
 #include <fcntl.h>
 
-namespace {
-
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
-}  // namespace
 
 bool OpenSource(SourceFile& source, const std::string& path, Cause& cause) {
   FileHandle handle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));

@@ -23,6 +23,8 @@ struct SourceFile {
 // accepts only a regular file.
 bool OpenSource(SourceFile& source, const std::string& path, Cause& cause);
 
+bool SameTime(const timespec& a, const timespec& b);
+
 // Reads from an open descriptor (standard input, or one named as /dev/fd/N) as a stream.
 bool OpenStream(SourceFile& source, int fd, Cause& cause);
 

@@ -40,12 +40,16 @@ bool RemoveSource(const FileTask& task, const SourceFile& source) {
   return true;
 }
 
+bool RemoveSourceIfAsked(const FileTask& task, const SourceFile& source, const OutputFile& output) {
+  if (!task.removeSource || output.kind == OutputKind::direct || source.stream) return true;
+  return RemoveSource(task, source);
+}
+
 bool LooksLikeItsOutput(const FileTask& task, const SourceFile& source) {
   struct stat status {};
   // Outputs take their source's length and modification time; anything else is no output of this source.
   return ::stat(task.target.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-         status.st_size == source.status.st_size && status.st_mtim.tv_sec == source.status.st_mtim.tv_sec &&
-         status.st_mtim.tv_nsec == source.status.st_mtim.tv_nsec;
+         status.st_size == source.status.st_size && SameTime(status.st_mtim, source.status.st_mtim);
 }
 
 bool OutputAlreadyWritten(const FileTask& task, SourceFile& source, const Cipher& keyed) {

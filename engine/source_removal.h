@@ -1,6 +1,7 @@
 #pragma once
 #include "cipher/cipher.h"
 #include "engine/file_task.h"
+#include "engine/output_commit.h"
 #include "engine/source_file.h"
 
 // Removes the source of a task whose output is complete and durable, and syncs the
@@ -10,6 +11,11 @@
 // what it did not do; false when the source could not be removed. A descriptor path
 // (/dev/stdin) is no file to remove.
 bool RemoveSource(const FileTask& task, const SourceFile& source);
+
+// After an engine committed `output`: removes the source when --rm asked for it and
+// the output is a file of its own (not standard output, a device or a stream's).
+// False when a removal was due and failed.
+bool RemoveSourceIfAsked(const FileTask& task, const SourceFile& source, const OutputFile& output);
 
 // The task's target has the source's length and modification time, as its output
 // would: worth comparing with OutputAlreadyWritten.
