@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/run_command_line.h"
-#include "app/secret_text.h"
+#include "cipher/secret_text.h"
 #include "engine/console.h"
 #include "engine/signal_cleanup.h"
+#include "run/run_command_line.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 struct FileTask {
   std::string input;  // as the user named it; the report shows it so
   std::string target;
-  Mode mode = kEncrypt;
+  Mode mode = Mode::encrypt;
   OutputSettings output;
   // --rm: once the output is on the disk, file and folder, the source goes.
   bool removeSource = false;

@@ -74,7 +74,7 @@ void TransformChunks(ParallelRun& run) {
       break;
     }
     Seek(cipher, offset);
-    if (run.mode == kDecrypt) {
+    if (run.mode == Mode::decrypt) {
       Decrypt(cipher, buffer.get(), buffer.get(), length);
     } else {
       Encrypt(cipher, buffer.get(), buffer.get(), length);

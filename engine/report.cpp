@@ -4,7 +4,7 @@
 
 #include "engine/console.h"
 
-void PrintHeader(Mode mode) { PrintNote(mode == kDecrypt ? "DECRYPTING\n" : "ENCRYPTING\n"); }
+void PrintHeader(Mode mode) { PrintNote(mode == Mode::decrypt ? "DECRYPTING\n" : "ENCRYPTING\n"); }
 
 std::string SpeedFigure(uint64_t bytes, uint64_t nanoseconds) {
   if (nanoseconds == 0) return "-";

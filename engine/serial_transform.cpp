@@ -48,7 +48,7 @@ TransformOutcome TransformFileSerial(const FileTask& task, SourceFile& source, c
     if (count < 0) return Failed("source could not be read!\n", task.input, SystemCause());
     if (count == 0) break;
     uint64_t before = ThreadCpuNanoseconds();
-    if (task.mode == kDecrypt) {
+    if (task.mode == Mode::decrypt) {
       Decrypt(cipher, buffer.get(), buffer.get(), uint64_t(count));
     } else {
       Encrypt(cipher, buffer.get(), buffer.get(), uint64_t(count));

@@ -70,7 +70,7 @@ bool OutputAlreadyWritten(const FileTask& task, SourceFile& source, const Cipher
         ReadFullAt(target.fd, written.get(), length, done) != ssize_t(length)) {
       return false;
     }
-    (task.mode == kDecrypt ? Decrypt : Encrypt)(cipher, transformed.get(), transformed.get(), length);
+    (task.mode == Mode::decrypt ? Decrypt : Encrypt)(cipher, transformed.get(), transformed.get(), length);
     if (std::memcmp(transformed.get(), written.get(), length) != 0) return false;
     done += length;
   }

@@ -38,8 +38,8 @@ struct PlanCase {
 };
 
 std::string Expected(const std::string& content) {
-  if (content.starts_with("enc:")) return Transformed(content.substr(4), kEncrypt, "pw");
-  if (content.starts_with("dec:")) return Transformed(content.substr(4), kDecrypt, "pw");
+  if (content.starts_with("enc:")) return Transformed(content.substr(4), Mode::encrypt, "pw");
+  if (content.starts_with("dec:")) return Transformed(content.substr(4), Mode::decrypt, "pw");
   return content;
 }
 

@@ -4,13 +4,13 @@
 
 #include <regex>
 
-#include "app/transform_file.h"
 #include "cipher/cipher.h"
 #include "engine/console.h"
 #include "engine/parallel_transform.h"
 #include "engine/report.h"
 #include "engine/serial_transform.h"
 #include "expected_bytes.h"
+#include "run/transform_file.h"
 #include "run_program.h"
 
 namespace {
@@ -64,11 +64,11 @@ TEST(SerialEngine, WritesTheCipherBytesAndTheFourReportLines) {
     SCOPED_TRACE(size);
     std::string plain = PatternBytes(size, size);
     WriteFile(dir / "in", plain);
-    for (Mode mode : {kEncrypt, kDecrypt}) {
+    for (Mode mode : {Mode::encrypt, Mode::decrypt}) {
       Captured run = Capture([&] { return RunEngine(false, dir / "in", dir / "out", mode); });
       EXPECT_EQ(run.outcome, TransformOutcome::done);
       EXPECT_EQ(ReadFile(dir / "out"), Transformed(plain, mode, "pw"));
-      std::regex report(std::string(mode == kDecrypt ? "DECRYPTING" : "ENCRYPTING") +
+      std::regex report(std::string(mode == Mode::decrypt ? "DECRYPTING" : "ENCRYPTING") +
                         "\ninput file: " + dir.path + "/in\noutput file:" + dir.path +
                         "/out\nencryption speed:([0-9]+|-)MB/s\neffective speed:([0-9]+|-)MB/s\n");
       EXPECT_TRUE(std::regex_match(run.out, report)) << run.out;
@@ -84,16 +84,16 @@ TEST(ParallelEngine, MatchesTheSerialEngineForAnyWorkerCount) {
   for (size_t size : {kChunkSize * 3 + 12345, kChunkSize * 4, size_t(100)}) {
     std::string plain = PatternBytes(size, 3);
     WriteFile(dir / "in", plain);
-    for (Mode mode : {kEncrypt, kDecrypt}) {
+    for (Mode mode : {Mode::encrypt, Mode::decrypt}) {
       std::string expected = Transformed(plain, mode, "workers");
       for (unsigned workers : {1u, 2u, 7u}) {
         SCOPED_TRACE(::testing::Message()
-                     << size << " bytes, mode " << mode << ", " << workers << " workers");
+                     << size << " bytes, mode " << int(mode) << ", " << workers << " workers");
         Captured run =
             Capture([&] { return RunEngine(true, dir / "in", dir / "out", mode, "workers", workers); });
         EXPECT_EQ(run.outcome, TransformOutcome::done);
         EXPECT_TRUE(ReadFile(dir / "out") == expected);
-        std::regex report(std::string(mode == kDecrypt ? "DECRYPTING" : "ENCRYPTING") +
+        std::regex report(std::string(mode == Mode::decrypt ? "DECRYPTING" : "ENCRYPTING") +
                           "\ninput file: " + dir.path + "/in\noutput file:" + dir.path +
                           "/out\neffective speed:([0-9]+|-)MB/s\n");
         EXPECT_TRUE(std::regex_match(run.out, report)) << run.out;
@@ -125,7 +125,7 @@ TEST(Engines, FailuresLeaveTheTargetAlone) {
   for (const Case& c : cases) {
     for (bool parallel : {false, true}) {
       SCOPED_TRACE(c.input + " -> " + c.target + (parallel ? " parallel" : " serial"));
-      Captured run = Capture([&] { return RunEngine(parallel, c.input, c.target, kEncrypt); });
+      Captured run = Capture([&] { return RunEngine(parallel, c.input, c.target, Mode::encrypt); });
       EXPECT_EQ(run.outcome, TransformOutcome::failed);
       EXPECT_EQ(run.out, "ENCRYPTING\n" + c.message);
       EXPECT_EQ(ReadFile(dir / "old"), "precious");
@@ -141,7 +141,7 @@ TEST(Engines, OutputTakesPermissionsAndReplacesThroughSymlinks) {
   WriteFile(dir / "real", "old content");
   ASSERT_EQ(symlink("real", (dir / "link").c_str()), 0);
   for (bool parallel : {false, true}) {
-    Captured run = Capture([&] { return RunEngine(parallel, dir / "in", dir / "link", kEncrypt); });
+    Captured run = Capture([&] { return RunEngine(parallel, dir / "in", dir / "link", Mode::encrypt); });
     ASSERT_EQ(run.outcome, TransformOutcome::done);
     struct stat link {};
     struct stat real {};
@@ -149,7 +149,7 @@ TEST(Engines, OutputTakesPermissionsAndReplacesThroughSymlinks) {
     EXPECT_TRUE(S_ISLNK(link.st_mode));
     ASSERT_EQ(stat((dir / "real").c_str(), &real), 0);
     EXPECT_EQ(real.st_mode & 0777, 0640u);
-    EXPECT_EQ(ReadFile(dir / "real"), Transformed("hello", kEncrypt, "pw"));
+    EXPECT_EQ(ReadFile(dir / "real"), Transformed("hello", Mode::encrypt, "pw"));
     EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"in", "link", "real"}));
   }
 }
@@ -158,7 +158,7 @@ TEST(Engines, WriteDevicesDirectly) {
   ScratchFolder dir;
   WriteFile(dir / "in", PatternBytes(3 * kChunkSize + 5));
   for (bool parallel : {false, true}) {
-    Captured run = Capture([&] { return RunEngine(parallel, dir / "in", "/dev/null", kDecrypt); });
+    Captured run = Capture([&] { return RunEngine(parallel, dir / "in", "/dev/null", Mode::decrypt); });
     EXPECT_EQ(run.outcome, TransformOutcome::done) << run.out;
   }
 }

@@ -9,6 +9,6 @@ std::string Transformed(std::string data, Mode mode, std::string_view password) 
   EXPECT_TRUE(SetPassword(cipher, password)) << "refused test password";
   if (!cipher.key) return {};
   auto* bytes = reinterpret_cast<uint8_t*>(data.data());
-  (mode == kDecrypt ? Decrypt : Encrypt)(cipher, bytes, bytes, data.size());
+  (mode == Mode::decrypt ? Decrypt : Encrypt)(cipher, bytes, bytes, data.size());
   return data;
 }

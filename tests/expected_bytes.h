@@ -8,5 +8,5 @@
 
 std::string Transformed(std::string data, Mode mode, std::string_view password);
 inline std::string Encrypted(std::string data, std::string_view password) {
-  return Transformed(std::move(data), kEncrypt, password);
+  return Transformed(std::move(data), Mode::encrypt, password);
 }

@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "app/command_line.h"
-#include "app/help_text.h"
+#include "cli/command_line.h"
+#include "cli/help_text.h"
 #include "run_program.h"
 
 namespace {

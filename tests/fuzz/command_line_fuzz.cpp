@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/path_tests.h"
-#include "app/target_planning.h"
+#include "cli/command_line.h"
 #include "engine/descriptor_paths.h"
+#include "plan/path_names.h"
+#include "plan/target_naming.h"
 
 namespace {
 
@@ -121,12 +121,12 @@ void CheckPlan(const RunOptions& options, const std::string& input, bool batch, 
     return;
   }
   // Decrypting a name that is only the suffix leaves no name; the engine then refuses the target.
-  Check(!plan.target.empty() || (options.mode == kDecrypt && FileNamePart(input) == kSuffix),
+  Check(!plan.target.empty() || (options.mode == Mode::decrypt && FileNamePart(input) == kSuffix),
         "a usable input has a target");
   Check(IsRegularFile(input), "only regular files are transformed");
   Check(!SameFile(input, plan.target), "the input is never its own target");
   if (batch) Check(StartsWith(plan.target, options.output), "a batch writes into its folder");
-  if (options.mode == kEncrypt && plan.notice.empty()) {
+  if (options.mode == Mode::encrypt && plan.notice.empty()) {
     Check(EndsWithSuffix(plan.target), "an encrypted copy gets the suffix");
   }
 }
@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ParseOutcome outcome = ParseCommandLine(words, options, messages);
   CheckParserMessages(messages, outcome);
   CheckInputsAreWords(words, options);
-  Check(options.mode == kEncrypt || options.mode == kDecrypt, "the mode is 0 or 1");
+  Check(options.mode == Mode::encrypt || options.mode == Mode::decrypt, "the mode is 0 or 1");
   if (outcome != ParseOutcome::run || options.inputs.empty()) return 0;
 
   const bool batch = options.inputs.size() > 1;

@@ -1,4 +1,4 @@
-#include "app/replace_question.h"
+#include "run/replace_question.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "app/terminal_echo.h"
+#include "password/terminal_echo.h"
 
 #include <signal.h>
 #include <termios.h>

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_options.h"
+#include "cli/run_options.h"
 #include "engine/cause.h"
 
 // What the run does with one input, worked out before the first file is transformed.

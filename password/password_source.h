@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "app/run_options.h"
+#include "cli/run_options.h"
 
 // Reads the password from the file, descriptor or environment variable the command
 // line named (options.passwordSource), once and without confirmation. False after

@@ -1,11 +1,11 @@
-#include "app/password_gate.h"
+#include "password/obtain_password.h"
 
-#include "app/password_confirmation.h"
-#include "app/password_source.h"
 #include "engine/console.h"
+#include "password/password_confirmation.h"
+#include "password/password_source.h"
 
 bool ObtainPassword(RunOptions& options, Conversation* conversation) {
-  if (!options.passwordSource.empty()) return ReadPasswordSource(options, options.password);
+  if (options.passwordSource != PasswordSource::none) return ReadPasswordSource(options, options.password);
   if (!options.password.empty()) return true;
   if (!conversation) {
     Print(

@@ -1,4 +1,4 @@
-#include "app/word_suggestion.h"
+#include "cli/word_suggestion.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,9 +1,9 @@
-#include "app/password_confirmation.h"
+#include "password/password_confirmation.h"
 
 #include <unistd.h>
 
-#include "app/secret_text.h"
-#include "app/terminal.h"
+#include "cipher/secret_text.h"
+#include "console/conversation.h"
 #include "engine/console.h"
 
 namespace {

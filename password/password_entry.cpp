@@ -1,10 +1,10 @@
-#include "app/password_entry.h"
+#include "password/password_entry.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "app/terminal_echo.h"
 #include "cipher/cipher_key.h"
+#include "password/terminal_echo.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/tree_walk.h"
+#include "plan/tree_walk.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,14 +1,8 @@
 #pragma once
 #include <string>
 
-#include "app/terminal.h"
-
-// What to do with an existing regular file at a target's name.
-enum class Replacing {
-  ask,     // ask when a person can answer; without one, replace as scripts expect
-  always,  // -f, --force
-  never,   // -n, --no-clobber
-};
+#include "cli/run_options.h"
+#include "console/conversation.h"
 
 // The target names an existing regular file (links followed); a device, a FIFO or a
 // descriptor the output is written to is no file to replace.

@@ -1,4 +1,4 @@
-#include "app/terminal.h"
+#include "console/conversation.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #pragma once
-#include "app/run_options.h"
-#include "app/terminal.h"
+#include "cli/run_options.h"
+#include "console/conversation.h"
 
 // Makes sure the run has a password: from -p, from the source the command line named,
 // or from the two-entry dialogue of `conversation` (none: there is no one to ask).

@@ -2,23 +2,31 @@
 #include <string>
 #include <vector>
 
-#include "app/replace_question.h"
 #include "engine/mode.h"
+
+// What to do with an existing regular file at a target's name.
+enum class Replacing {
+  ask,     // ask when a person can answer; without one, replace as scripts expect
+  always,  // -f, --force
+  never,   // -n, --no-clobber
+};
+
+// Where the password comes from when it is not typed or given with -p.
+enum class PasswordSource { none, file, descriptor, environment };
 
 // The parsed command line of one run.
 struct RunOptions {
   std::string output;               // -o: output file, or the folder of a batch
   std::vector<std::string> inputs;  // -i, in command-line order, duplicates kept
-  Mode mode = kEncrypt;
+  Mode mode = Mode::encrypt;
   std::string password;                  // -p, or typed at the prompt
   bool sync = false;                     // --sync: every output durable before it is reported
   bool quiet = false;                    // -q: nothing printed when all goes well
   Replacing replacing = Replacing::ask;  // -f, -n: the later one counts
   bool recursive = false;                // -r: folders among the inputs are walked
   bool removeSources = false;            // --rm: a source goes once its output is on the disk
-  // --password-file, --password-fd or --password-env and its value: where to read
-  // the password; the option's name is empty when none was given.
-  std::string passwordSource;
+  // --password-file, --password-fd or --password-env and its value.
+  PasswordSource passwordSource = PasswordSource::none;
   std::string passwordSourceValue;
   bool passwordGivenTwoWays = false;  // two different of -p and the three above
 };

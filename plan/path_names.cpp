@@ -1,4 +1,4 @@
-#include "app/path_tests.h"
+#include "plan/path_names.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

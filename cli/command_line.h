@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_options.h"
+#include "cli/run_options.h"
 
 enum class ParseOutcome { run, missingArgument, help, version };
 

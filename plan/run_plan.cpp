@@ -1,14 +1,14 @@
-#include "app/run_plan.h"
+#include "plan/run_plan.h"
 
 #include <sys/stat.h>
 
 #include <unordered_map>
 
-#include "app/path_tests.h"
-#include "app/target_planning.h"
-#include "app/tree_walk.h"
 #include "engine/descriptor_paths.h"
 #include "engine/output_commit.h"
+#include "plan/path_names.h"
+#include "plan/target_naming.h"
+#include "plan/tree_walk.h"
 
 namespace {
 
@@ -92,8 +92,8 @@ void PlanWalk(const RunOptions& options, const std::string& folder, bool outputG
         planned.cause = entry.cause;
         break;
       case WalkEntry::file:
-        if (options.mode == kDecrypt && !EndsWithSuffix(entry.path)) continue;  // not ours to decrypt
-        if (options.mode == kEncrypt && EndsWithSuffix(entry.path)) {
+        if (options.mode == Mode::decrypt && !EndsWithSuffix(entry.path)) continue;  // not ours to decrypt
+        if (options.mode == Mode::encrypt && EndsWithSuffix(entry.path)) {
           planned.note = "quillfort: skipping, already encrypted: " + entry.path + "\n";
           break;
         }

@@ -1,22 +1,22 @@
-#include "app/run_command_line.h"
+#include "run/run_command_line.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 
-#include "app/command_line.h"
-#include "app/help_text.h"
-#include "app/password_gate.h"
-#include "app/path_tests.h"
-#include "app/run_files.h"
-#include "app/run_plan.h"
-#include "app/secret_text.h"
-#include "app/target_planning.h"
-#include "app/transform_file.h"
 #include "cipher/cipher.h"
+#include "cipher/secret_text.h"
+#include "cli/command_line.h"
+#include "cli/help_text.h"
 #include "engine/console.h"
 #include "engine/descriptor_paths.h"
 #include "engine/report.h"
+#include "password/obtain_password.h"
+#include "plan/path_names.h"
+#include "plan/run_plan.h"
+#include "plan/target_naming.h"
+#include "run/run_files.h"
+#include "run/transform_file.h"
 
 namespace {
 
@@ -87,7 +87,7 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
     Print("give the password only one way\n");
     return kFailure;
   }
-  if (output >= 0 && options.mode == kEncrypt && ::isatty(output)) {
+  if (output >= 0 && options.mode == Mode::encrypt && ::isatty(output)) {
     PrintToStandardError("refusing to write encrypted data to a terminal\n");
     return kFailure;
   }

@@ -1,9 +1,9 @@
 #pragma once
 #include <vector>
 
-#include "app/run_options.h"
-#include "app/run_plan.h"
-#include "app/terminal.h"
+#include "cli/run_options.h"
+#include "console/conversation.h"
+#include "plan/run_plan.h"
 
 // Carries out the plan: prints each input's messages, asks before a file is replaced,
 // and transforms the files. Files below the parallel engine's size are transformed

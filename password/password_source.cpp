@@ -1,4 +1,4 @@
-#include "app/password_source.h"
+#include "password/password_source.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/secret_text.h"
 #include "cipher/cipher_key.h"
+#include "cipher/secret_text.h"
 #include "engine/cause.h"
 #include "engine/console.h"
 #include "engine/report.h"
@@ -87,13 +87,25 @@ bool ReadFromEnvironment(const std::string& name, std::string& password, Cause& 
 
 }  // namespace
 
+const char* OptionName(PasswordSource source) {
+  switch (source) {
+    case PasswordSource::file:
+      return "--password-file";
+    case PasswordSource::descriptor:
+      return "--password-fd";
+    default:
+      return "--password-env";
+  }
+}
+
 bool ReadPasswordSource(const RunOptions& options, std::string& password) {
-  const std::string source = options.passwordSource + " " + options.passwordSourceValue;
+  const std::string source =
+      std::string(OptionName(options.passwordSource)) + " " + options.passwordSourceValue;
   Cause cause;
   bool read = false;
-  if (options.passwordSource == "--password-file") {
+  if (options.passwordSource == PasswordSource::file) {
     read = ReadFromFile(options.passwordSourceValue, password, cause);
-  } else if (options.passwordSource == "--password-fd") {
+  } else if (options.passwordSource == PasswordSource::descriptor) {
     read = ReadFromDescriptor(options.passwordSourceValue, password, cause);
   } else {
     read = ReadFromEnvironment(options.passwordSourceValue, password, cause);
@@ -101,7 +113,8 @@ bool ReadPasswordSource(const RunOptions& options, std::string& password) {
   if (!read) {
     WipeString(password);
     PrintFailure("password could not be read from " + source + "\n",
-                 options.passwordSource == "--password-file" ? options.passwordSourceValue : source, cause);
+                 options.passwordSource == PasswordSource::file ? options.passwordSourceValue : source,
+                 cause);
     return false;
   }
   if (password.empty()) {

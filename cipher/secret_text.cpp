@@ -1,4 +1,4 @@
-#include "app/secret_text.h"
+#include "cipher/secret_text.h"
 
 #include "cipher/cipher_key.h"
 

@@ -1,4 +1,4 @@
-#include "app/help_text.h"
+#include "cli/help_text.h"
 
 const char* const kHelpText =
     "Usage: quillfort {encrypt|decrypt} -i FILE... [-o PATH] [-p PASSWORD]\n"

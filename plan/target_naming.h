@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "app/run_options.h"
+#include "cli/run_options.h"
 #include "engine/cause.h"
 
 // Where one input goes, or why it is skipped.

@@ -1,7 +1,7 @@
-#include "app/target_planning.h"
+#include "plan/target_naming.h"
 
-#include "app/path_tests.h"
 #include "engine/descriptor_paths.h"
+#include "plan/path_names.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ std::string WithSlash(const std::string& folder) {
 // The name an input gets inside an output folder.
 std::string NameInFolder(const std::string& folder, const std::string& input, Mode mode) {
   std::string name = FileNamePart(input);
-  if (mode == kEncrypt) return WithSlash(folder) + name + std::string(kSuffix);
+  if (mode == Mode::encrypt) return WithSlash(folder) + name + std::string(kSuffix);
   return WithSlash(folder) + (EndsWithSuffix(name) ? WithoutSuffix(name) : name);
 }
 
@@ -67,7 +67,7 @@ TargetPlan PlanTarget(const RunOptions& options, const std::string& input, bool 
   } else if (!options.output.empty()) {
     plan.notice = "will write to: " + options.output + "\n";
     plan.target = options.output;
-  } else if (options.mode == kEncrypt) {
+  } else if (options.mode == Mode::encrypt) {
     plan.target = input + std::string(kSuffix);
   } else if (EndsWithSuffix(input)) {
     plan.target = WithoutSuffix(input);
@@ -95,9 +95,10 @@ std::string MirrorFolder(const std::string& output, const std::string& folder) {
 TargetPlan PlanWalkedFile(const RunOptions& options, const std::string& file, const std::string& relative,
                           const std::string& mirrorTarget) {
   TargetPlan plan;
-  std::string renamed = options.mode == kEncrypt ? relative + std::string(kSuffix) : WithoutSuffix(relative);
+  std::string renamed =
+      options.mode == Mode::encrypt ? relative + std::string(kSuffix) : WithoutSuffix(relative);
   if (mirrorTarget.empty()) {
-    plan.target = options.mode == kEncrypt ? file + std::string(kSuffix) : WithoutSuffix(file);
+    plan.target = options.mode == Mode::encrypt ? file + std::string(kSuffix) : WithoutSuffix(file);
   } else {
     plan.target = mirrorTarget + "/" + renamed;
   }

@@ -1,8 +1,9 @@
-#include "app/command_line.h"
+#include "cli/command_line.h"
 
-#include "app/path_tests.h"
-#include "app/secret_text.h"
-#include "app/word_suggestion.h"
+#include <sys/stat.h>
+
+#include "cipher/secret_text.h"
+#include "cli/word_suggestion.h"
 
 const char* const kUsageText =
     "QUILLFORT February 6th, 2022\n"
@@ -23,6 +24,13 @@ bool TakesValue(const std::string& word) {
          word == "--password-fd" || word == "--password-env";
 }
 
+// -k is kept for old scripts: an existing file after it is consumed, whatever it holds.
+bool KeyFileExists(const std::string& path) {
+  struct stat status {};
+  return path.find('\0') == std::string::npos && ::stat(path.c_str(), &status) == 0 &&
+         S_ISREG(status.st_mode);
+}
+
 // -i collects every word up to the next one that starts with '-'; a lone "-" is
 // standard input, and collected too.
 bool IsInputWord(const std::string& word) { return word.empty() || word[0] != '-' || word == "-"; }
@@ -37,10 +45,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
   while (i < count) {
     const std::string& word = arguments[i];
     if (word == "e" || word == "enc" || word == "encrypt") {
-      options.mode = kEncrypt;
+      options.mode = Mode::encrypt;
       ++i;
     } else if (word == "d" || word == "dec" || word == "decrypt") {
-      options.mode = kDecrypt;
+      options.mode = Mode::decrypt;
       ++i;
     } else if (word == "-i") {
       // Mode words are inputs here too.
@@ -82,7 +90,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
       } else if (word == "-p") {
         ReplaceSecret(options.password, value);
       } else if (word == "-k") {
-        if (!IsRegularFile(value)) {
+        if (!KeyFileExists(value)) {
           // No key file is ever read; the word after -k is then read as an ordinary word.
           messages.notices += "key file does not exist! Will use 'quillfort.key' instead.\n";
           ++i;
@@ -90,8 +98,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
         }
       } else {
         // A later use of the same source replaces the earlier one, as -p does.
-        if (!options.passwordSource.empty() && options.passwordSource != word) sourcesDiffer = true;
-        options.passwordSource = word;
+        PasswordSource source = word == "--password-file" ? PasswordSource::file
+                                : word == "--password-fd" ? PasswordSource::descriptor
+                                                          : PasswordSource::environment;
+        if (options.passwordSource != PasswordSource::none && options.passwordSource != source) {
+          sourcesDiffer = true;
+        }
+        options.passwordSource = source;
         options.passwordSourceValue = value;
       }
       i += 2;
@@ -108,6 +121,6 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments, RunOpti
     }
   }
   options.passwordGivenTwoWays =
-      sourcesDiffer || (!options.passwordSource.empty() && !options.password.empty());
+      sourcesDiffer || (options.passwordSource != PasswordSource::none && !options.password.empty());
   return ParseOutcome::run;
 }

@@ -1,4 +1,4 @@
-#include "app/run_files.h"
+#include "run/run_files.h"
 
 #include <sys/stat.h>
 
@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/transform_file.h"
 #include "cipher/cipher.h"
 #include "engine/console.h"
 #include "engine/output_commit.h"
@@ -20,6 +19,8 @@
 #include "engine/report.h"
 #include "engine/signal_cleanup.h"
 #include "engine/source_removal.h"
+#include "run/replace_question.h"
+#include "run/transform_file.h"
 
 namespace {
 

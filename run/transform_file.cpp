@@ -1,4 +1,4 @@
-#include "app/transform_file.h"
+#include "run/transform_file.h"
 
 #include "engine/descriptor_paths.h"
 #include "engine/parallel_transform.h"
