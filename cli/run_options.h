@@ -14,8 +14,17 @@ enum class Replacing {
 // Where the password comes from when it is not typed or given with -p.
 enum class PasswordSource { none, file, descriptor, environment };
 
+// What the command line asks for: files transformed (the default), or an encrypted
+// folder mounted as a plain one and unmounted again.
+enum class Command { transform, mount, unmount };
+
 // The parsed command line of one run.
 struct RunOptions {
+  Command command = Command::transform;
+  std::string vault;                // mount VAULT MOUNTPOINT: the encrypted folder
+  std::string mountPoint;           // mount VAULT MOUNTPOINT, unmount MOUNTPOINT
+  bool foreground = false;          // mount -f: serve in the foreground until unmounted
+  bool readOnly = false;            // mount --read-only
   std::string output;               // -o: output file, or the folder of a batch
   std::vector<std::string> inputs;  // -i, in command-line order, duplicates kept
   Mode mode = Mode::encrypt;
